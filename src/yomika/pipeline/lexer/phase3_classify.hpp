@@ -1,0 +1,83 @@
+// Phase 3 classification: what a bracket body is (annotation keywords, quoted references,
+// ruby, double ruby, gaiji). Called by assembly with a frame's body and links.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "yomika/pipeline/pairing.hpp"
+#include "yomika/spec/span.hpp"
+#include "yomika/syntax/intern.hpp"
+#include "yomika/syntax/node.hpp"
+
+namespace yomika::classify {
+
+inline constexpr uint32_t kNoLink = 0xFFFFFFFFu;
+
+// A frame's body as assembly collected it: events, and for each the body index of its partner.
+struct Body {
+  const PairedEvent* ev;
+  const uint32_t* link;
+  uint32_t n;
+};
+
+// Answers "does this target occur in the source before `before`?" exactly as a plain substring
+// search over [0, before) would, without rescanning the text for every question.
+class QuoteResolver {
+ public:
+  explicit QuoteResolver(std::string_view source);
+  ~QuoteResolver();
+  QuoteResolver(const QuoteResolver&) = delete;
+  QuoteResolver& operator=(const QuoteResolver&) = delete;
+  bool occurs_before(std::string_view target, uint32_t before);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+struct Context {
+  std::string_view src;  // sanitized source
+  Interner& in;
+  QuoteResolver& resolver;
+};
+
+struct Classification {
+  enum class Result : uint8_t { None = 0, Node, ContainerOpen, ContainerClose };
+  Result result = Result::None;
+  YomikaNode node{};
+  ContainerKind container = ContainerKind::Indent;
+  uint8_t amount = 0;
+  const AnnotationRec* nested = nullptr;  // warichu markers and verbatim annotations
+  Span span{};
+};
+
+// ［＃…］ at body indices open/close. None when it is not an annotation (no ＃ right after ［).
+Classification classify_annotation(Context& cx, const Body& body, uint32_t open, uint32_t close);
+
+struct Hit {
+  bool ok = false;
+  YomikaNode node{};
+  Span span{};
+};
+
+// ※［＃…］: `open` is the bracket's PairOpen; span.start is left for the caller (the ※'s start).
+Hit classify_gaiji(Context& cx, const Body& body, uint32_t open);
+
+// Ruby: body = [Bar]? Text, then the frame's body from 《 (index `open`) to its 》.
+Hit classify_ruby(Context& cx, const Body& body, uint32_t open);
+
+// Double ruby: `open` is the 《《 PairOpen.
+Hit classify_double_ruby(Context& cx, const Body& body, uint32_t open);
+
+// Content of events [first, last) covering bytes [start, end).
+Content build_content(Context& cx, const Body& body, uint32_t first, uint32_t last, uint32_t start, uint32_t end);
+
+// The kanji class of implicit ruby bases.
+inline bool is_ruby_base_char(uint32_t cp) {
+  return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+         cp == 0x3005 || cp == 0x3006 || (cp >= 0x20000 && cp <= 0x2FFFF);
+}
+
+}  // namespace yomika::classify

@@ -1,0 +1,46 @@
+// Bracket pairing: a strict stack over the five bracket kinds, producing paired events.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "yomika/alloc/arena.hpp"
+#include "yomika/pipeline/lexer/phase1_events.hpp"
+#include "yomika/spec/diagnostic.hpp"
+
+namespace yomika {
+
+enum class PairKind : uint8_t { Bracket = 0, Ruby = 1, DoubleRuby = 2, Tortoise = 3, Quote = 4 };
+
+enum class EventTag : uint8_t {
+  Text = 0,
+  Trigger = 1,  // kind: TriggerKind (Bar, Hash or RefMark)
+  PairOpen = 2,
+  PairClose = 3,
+  Unclosed = 4,
+  StrayClose = 5,
+  Newline = 6,  // start: offset of the line feed
+};
+
+struct PairedEvent {
+  EventTag tag;
+  uint8_t kind;  // TriggerKind for Trigger, PairKind for the pair events
+  uint32_t start;
+  uint32_t end;
+};
+
+struct BracketPair {
+  uint32_t open_start, open_end, close_start, close_end;
+  PairKind kind;
+};
+
+struct Paired {
+  ArenaVec<PairedEvent> events;
+  ArenaVec<BracketPair> pairs;
+};
+
+// Pairs the brackets of the token stream; appends unmatched closers, then unclosed openers
+// (innermost first) to diagnostics.
+Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
+
+}  // namespace yomika

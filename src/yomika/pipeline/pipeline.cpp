@@ -1,0 +1,35 @@
+// The pipeline driver: Phase 0, the arena copy, Phase 1, pairing and assembly, in that order.
+#include "yomika/pipeline/pipeline.hpp"
+
+#include "yomika/pipeline/borrowed.hpp"
+#include "yomika/pipeline/lexer/phase0_sanitize.hpp"
+#include "yomika/pipeline/lexer/phase1_events.hpp"
+#include "yomika/pipeline/pairing.hpp"
+
+namespace yomika {
+
+bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
+  Arena& arena = *doc.arena;
+  // No result survives a call, so the previous parse's memory is reused rather than kept.
+  arena.reset();
+  out = ParseResult{};
+
+  std::vector<Diagnostic> diagnostics;
+  std::string_view sanitized;
+  {
+    lex::Sanitized s;
+    lex::sanitize(doc.source, s, diagnostics);
+    sanitized = arena.copy(s.text);
+  }
+
+  ArenaVec<lex::Token> tokens;
+  if (!lex::build_tokens(sanitized, arena, tokens, refusal)) return false;
+
+  Paired paired = pair_brackets(tokens, arena, diagnostics);
+  assemble(sanitized, paired, arena, std::move(diagnostics), out);
+  out.sanitized = sanitized;
+  out.sanitized_len = static_cast<uint32_t>(sanitized.size());
+  return true;
+}
+
+}  // namespace yomika

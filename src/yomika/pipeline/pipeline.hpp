@@ -1,0 +1,45 @@
+// The pipeline driver: Phase 0, Phase 1, pairing and assembly over one document.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "yomika/alloc/arena.hpp"
+#include "yomika/pipeline/pairing.hpp"
+#include "yomika/spec/diagnostic.hpp"
+#include "yomika/veb/eytzinger.hpp"
+
+namespace yomika {
+
+// The owned document: the caller's UTF-8 source and the arena every parse allocates in.
+struct YomikaDoc {
+  std::string_view source;  // owned by whoever built the document
+  Arena* arena;
+};
+
+// One record per registry entry, in ascending normalized position, with its source span.
+struct SourceNode {
+  RegistryEntry entry;
+  Span span;
+};
+
+struct ParseResult {
+  SentinelRegistry registry;             // heap
+  std::vector<Diagnostic> diagnostics;   // heap, in catalogue order
+  std::string_view sanitized;            // arena
+  std::string_view normalized;           // arena
+  const BracketPair* pairs = nullptr;    // arena, in closing order
+  std::size_t pair_count = 0;
+  const SourceNode* nodes = nullptr;     // arena
+  std::size_t node_count = 0;
+  uint32_t sanitized_len = 0;
+};
+
+// Runs the whole pipeline. Returns false with `refusal` set to
+// "source too long for u32 span offsets ({} bytes)" when the sanitized source is too long.
+// The arena is reset first: no earlier parse of the document survives the call.
+bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal);
+
+}  // namespace yomika

@@ -1,0 +1,22 @@
+// Byte searches shared by every stage: one, two or three byte values, found a block at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+namespace yomika::scan {
+
+// Offset of the first byte == a in [from, n), or n.
+inline std::size_t find_byte(const char* p, std::size_t n, std::size_t from, char a) {
+  if (from >= n) return n;
+  const void* hit = std::memchr(p + from, a, n - from);
+  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - p) : n;
+}
+
+// Offset of the first byte equal to a or b in [from, n), or n.
+std::size_t find_byte2(const char* p, std::size_t n, std::size_t from, char a, char b);
+
+// Offset of the first byte equal to a, b or c in [from, n), or n.
+std::size_t find_byte3(const char* p, std::size_t n, std::size_t from, char a, char b, char c);
+
+}  // namespace yomika::scan

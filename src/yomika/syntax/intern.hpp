@@ -1,0 +1,37 @@
+// The per-document string interner: every string of a node is stored once, in the arena.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "yomika/alloc/arena.hpp"
+
+namespace yomika {
+
+uint64_t fx_hash(std::string_view bytes);
+
+class Interner {
+ public:
+  // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena, zeroed.
+  Interner(Arena& arena, std::size_t source_len);
+
+  std::string_view intern(std::string_view bytes);
+
+  // Gives the slot table back to the arena when it is still the most recent allocation.
+  void release();
+
+  std::size_t capacity() const { return capacity_; }
+  std::size_t count() const { return count_; }
+  Arena& arena() { return *arena_; }
+
+ private:
+  void grow();
+  Arena* arena_;
+  std::string_view* slots_;
+  std::size_t capacity_;
+  std::size_t count_ = 0;
+  bool has_last_ = false;
+  std::string_view last_;
+};
+
+}  // namespace yomika

@@ -1,0 +1,41 @@
+// The sentinel registry: sentinel positions of the normalized text in Eytzinger order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "yomika/syntax/node.hpp"
+
+namespace yomika {
+
+enum class EntryKind : uint8_t { Inline = 0, Block = 1, ContainerOpen = 2, ContainerClose = 3, Absent = 4 };
+
+struct RegistryEntry {
+  EntryKind kind = EntryKind::Absent;
+  ContainerKind container = ContainerKind::Indent;  // open/close
+  uint8_t amount = 0;                               // open/close
+  YomikaNode node{};                                // inline/block
+};
+
+struct SentinelRegistry {
+  std::vector<uint32_t> keys;            // Eytzinger order
+  std::vector<RegistryEntry> values;     // same order
+};
+
+// positions ascending; entries[i] belongs to positions[i].
+SentinelRegistry build_registry(const std::vector<uint32_t>& positions, const std::vector<RegistryEntry>& entries);
+
+// Slot order of an in-order walk: result[k] = slot of the k-th smallest key (n keys).
+std::vector<uint32_t> eytzinger_slots(std::size_t n);
+
+inline RegistryEntry find_entry(const SentinelRegistry& r, uint32_t pos) {
+  std::size_t i = 0, n = r.keys.size();
+  const uint32_t* k = r.keys.data();
+  while (i < n) {
+    if (k[i] == pos) return r.values[i];
+    i = pos < k[i] ? 2 * i + 1 : 2 * i + 2;
+  }
+  return RegistryEntry{};
+}
+
+}  // namespace yomika
