@@ -7,7 +7,6 @@ QuoteResolver::QuoteResolver(std::string_view) {}
 QuoteResolver::~QuoteResolver() = default;
 bool QuoteResolver::occurs_before(std::string_view, uint32_t) { return false; }
 Classification classify_annotation(Context&, const Body&, uint32_t, uint32_t) { return {}; }
-Hit classify_gaiji(Context&, const Body&, uint32_t) { return {}; }
 Hit classify_ruby(Context&, const Body&, uint32_t) { return {}; }
 Hit classify_double_ruby(Context&, const Body&, uint32_t) { return {}; }
 Content build_content(Context&, const Body&, uint32_t, uint32_t, uint32_t, uint32_t) { return {}; }
