@@ -1,9 +1,9 @@
 # Set-up, demo and tests. `make demo` and `make test` work on a fresh clone: they create the
-# virtual environment (CPython 3.12 or newer, found through pyenv when python3 is older),
-# build the extension and run.
-PYTHON_BIN := $(shell scripts/find_python.sh)
+# virtual environment (CPython 3.12 or newer, found through pyenv when python3 is older), install
+# the build and test tools into it, build the extension and run.
 VENV := .venv
 PY := $(VENV)/bin/python
+CMAKE := $(VENV)/bin/cmake
 JOBS ?= 2
 CPP_BUILD := build/cpp
 
@@ -12,25 +12,27 @@ CPP_BUILD := build/cpp
 all: install
 
 $(VENV)/.ready: pyproject.toml
-	$(PYTHON_BIN) -m venv $(VENV)
-	$(PY) -m pip install --quiet --upgrade pip
-	$(PY) -m pip install --quiet "scikit-build-core>=0.9" cmake ninja pytest hypothesis
+	@python="$$(scripts/find_python.sh)" && echo "using $$python" && "$$python" -m venv $(VENV)
+	$(PY) -m pip install --quiet --disable-pip-version-check "scikit-build-core>=0.9" cmake ninja pytest hypothesis
 	touch $@
 
 venv: $(VENV)/.ready
 
 install: venv
-	$(PY) -m pip install --quiet --no-build-isolation .
+	$(PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation .
 
 demo: install
-	$(PY) -c "import sys, yomika_py; sys.stdout.write(yomika_py.parse_to_html(open('examples/sample.txt', encoding='utf-8').read()))"
+	$(PY) scripts/demo.py examples/sample.txt
 
 test-cpp: venv
-	cmake -S . -B $(CPP_BUILD) -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build $(CPP_BUILD) -j $(JOBS)
+	$(CMAKE) -S . -B $(CPP_BUILD) -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
 	$(CPP_BUILD)/yomika_tests
 
+# The browser test's Chromium comes from the system's packages where that is possible; the test
+# skips itself where it is not.
 test-python: install
+	@if [ -f scripts/install_browser.sh ]; then bash scripts/install_browser.sh; fi
 	$(PY) -m pytest -q
 
 test: test-cpp test-python

@@ -1,7 +1,510 @@
-// STUB: replaced by the module boundary.
+// The Python module yomika_py: the function parse_to_html and the class Document.
+//
+// This file only converts: it reads the caller's str as UTF-8, hands the bytes to the pipeline,
+// and turns the resulting bytes back into str or int. No parsing logic lives here, and no Python
+// object reaches the core. The module has one execution step, which creates the Document type
+// (once per process) and adds Document and parse_to_html to the module and to __all__.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-static PyModuleDef_Slot slots[] = {{0, nullptr}};
-static PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "yomika_py", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr};
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "yomika/alloc/arena.hpp"
+#include "yomika/alloc/fatal.hpp"
+#include "yomika/pipeline/pipeline.hpp"
+#include "yomika/render/html.hpp"
+#include "yomika/render/serialize.hpp"
+#include "yomika/wire/json.hpp"
+
+namespace {
+
+constexpr const char* kTypeName = "yomika_py::bindings::Document";
+constexpr uint64_t kMaxSpanSource = UINT32_MAX;
+// The arena's first block is reserved at four times the source, the expected use of one parse.
+// Sources past 4 GiB are refused by the parse, so their reservation is capped at that of the
+// longest accepted source: anything larger would only take memory from the copy that precedes
+// the refusal.
+constexpr uint64_t kMaxReservation = 4 * kMaxSpanSource;
+
+// ---------------------------------------------------------------------------------------------
+// Argument matching: one parameter, `source`, by position or by keyword.
+
+struct Callable {
+  const char* name;  // as shown in messages, with "()"
+};
+
+constexpr Callable kParseToHtml{"parse_to_html()"};
+constexpr Callable kDocumentNew{"Document.__new__()"};
+
+PyObject* type_error(const char* format, ...) {
+  va_list va;
+  va_start(va, format);
+  PyObject* message = PyUnicode_FromFormatV(format, va);
+  va_end(va);
+  if (message) {
+    PyErr_SetObject(PyExc_TypeError, message);
+    Py_DECREF(message);
+  }
+  return nullptr;
+}
+
+// Files one keyword argument. Returns false with an exception set when it is not `source` or
+// when `source` already has a value.
+bool match_keyword(const Callable& c, PyObject* name, PyObject* value, PyObject*& source) {
+  bool is_source = false;
+  if (PyUnicode_Check(name)) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &len);
+    if (utf8) {
+      is_source = std::string_view(utf8, static_cast<std::size_t>(len)) == "source";
+    } else {
+      PyErr_Clear();  // a name that cannot be UTF-8 is not "source" either
+    }
+  }
+  if (!is_source) {
+    if (PyUnicode_Check(name)) return type_error("%s got an unexpected keyword argument '%U'", c.name, name), false;
+    return type_error("%s got an unexpected keyword argument '%R'", c.name, name), false;
+  }
+  if (source) return type_error("%s got multiple values for argument 'source'", c.name), false;
+  source = value;
+  return true;
+}
+
+bool check_positional(const Callable& c, Py_ssize_t nargs) {
+  if (nargs <= 1) return true;
+  type_error("%s takes 1 positional arguments but %zd %s given", c.name, nargs, nargs == 1 ? "was" : "were");
+  return false;
+}
+
+bool check_present(const Callable& c, PyObject* source) {
+  if (source) return true;
+  type_error("%s missing 1 required positional argument: 'source'", c.name);
+  return false;
+}
+
+// Adds "while processing 'source'" to the exception being raised.
+void add_source_note() {
+  PyObject* exc = PyErr_GetRaisedException();
+  if (!exc) return;
+  PyObject* note = PyUnicode_FromString("while processing 'source'");
+  if (note) {
+    PyObject* name = PyUnicode_FromString("add_note");
+    if (name) {
+      PyObject* args[] = {exc, note};
+      PyObject* r = PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+      Py_XDECREF(r);
+      Py_DECREF(name);
+      if (!r) {
+        // Losing the note is better than losing the caller's exception.
+        PyErr_Clear();
+      }
+    } else {
+      PyErr_Clear();
+    }
+    Py_DECREF(note);
+  } else {
+    PyErr_Clear();
+  }
+  PyErr_SetRaisedException(exc);
+}
+
+// The UTF-8 form of `source`, cached by the interpreter on the str object and valid as long as
+// the object lives.
+bool source_bytes(PyObject* source, std::string_view& out) {
+  if (!PyUnicode_Check(source)) {
+    PyObject* qualname = PyType_GetQualName(Py_TYPE(source));
+    if (qualname) {
+      type_error("'%U' object is not an instance of 'str'", qualname);
+      Py_DECREF(qualname);
+    }
+    add_source_note();
+    return false;
+  }
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(source, &len);
+  if (!utf8) {
+    add_source_note();  // lone surrogates: the interpreter's UnicodeEncodeError
+    return false;
+  }
+  out = std::string_view(utf8, static_cast<std::size_t>(len));
+  return true;
+}
+
+// Reserves the first arena block for a source of `len` bytes.
+bool reserve_arena(yomika::Arena& arena, uint64_t len) {
+  uint64_t want = len > kMaxReservation / 4 ? kMaxReservation : 4 * len;
+  if (want > SIZE_MAX || !arena.try_reserve(static_cast<std::size_t>(want))) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
+PyObject* str_from(std::string_view bytes) {
+  return PyUnicode_FromStringAndSize(bytes.empty() ? "" : bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+}
+
+PyObject* value_error(const std::string& message) {
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  return nullptr;
+}
+
+// The core reports memory exhaustion by aborting; a container that throws instead ends the same
+// way rather than unwinding through the interpreter.
+template <class F>
+auto abort_on_bad_alloc(F&& f) noexcept -> decltype(f()) {
+  try {
+    return f();
+  } catch (const std::bad_alloc&) {
+    yomika::fatal("memory allocation failed");
+  } catch (const std::length_error&) {
+    yomika::fatal("memory allocation failed");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Document
+
+// A Document owns a private copy of its source and the arena every parse of it allocates in.
+struct DocumentObject {
+  PyObject_HEAD
+  char* source;                  // malloc'd copy of the UTF-8 source, nullptr when empty
+  uint64_t source_len;           // its length in bytes
+  yomika::Arena arena;           // placement-constructed in tp_new
+  std::atomic<int64_t> borrows;  // calls using the document now; -1 would be an exclusive borrow
+  std::thread::id owner;         // the thread that built the document
+};
+
+std::string_view source_of(const DocumentObject* d) {
+  return std::string_view(d->source ? d->source : "", static_cast<std::size_t>(d->source_len));
+}
+
+// The arena's bookkeeping is updated without synchronization, so a document serves only the
+// thread that built it; any other thread gets an exception and the document stays intact.
+bool check_owner(DocumentObject* d) {
+  if (std::this_thread::get_id() == d->owner) return true;
+  PyErr_Format(PyExc_RuntimeError, "%s is unsendable, but sent to another thread", kTypeName);
+  return false;
+}
+
+bool borrow(DocumentObject* d) {
+  int64_t n = d->borrows.load(std::memory_order_relaxed);
+  do {
+    if (n == -1) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      return false;
+    }
+  } while (!d->borrows.compare_exchange_weak(n, n + 1, std::memory_order_acquire, std::memory_order_relaxed));
+  return true;
+}
+
+void release(DocumentObject* d) { d->borrows.fetch_sub(1, std::memory_order_release); }
+
+// Runs `work` under the owner check and a shared borrow.
+template <class F>
+PyObject* with_document(PyObject* self, F&& work) {
+  auto* d = reinterpret_cast<DocumentObject*>(self);
+  if (!check_owner(d) || !borrow(d)) return nullptr;
+  PyObject* result = work(d);
+  release(d);
+  return result;
+}
+
+// Parses the document and hands the result to `emit`, which returns the bytes for Python.
+template <class F>
+PyObject* parse_and_emit(PyObject* self, F&& emit) {
+  return with_document(self, [&](DocumentObject* d) -> PyObject* {
+    std::string refusal;
+    std::string bytes;
+    bool ok = abort_on_bad_alloc([&] {
+      yomika::YomikaDoc doc{source_of(d), &d->arena};
+      yomika::ParseResult result;
+      if (!yomika::parse_document(doc, result, refusal)) return false;
+      bytes = emit(result);
+      return true;
+    });
+    if (!ok) return value_error(refusal);
+    return str_from(bytes);
+  });
+}
+
+PyObject* document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* source = nullptr;
+  Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (!check_positional(kDocumentNew, nargs)) return nullptr;
+  if (nargs == 1) source = PyTuple_GET_ITEM(args, 0);
+  if (kwargs) {
+    Py_ssize_t pos = 0;
+    PyObject *name, *value;
+    while (PyDict_Next(kwargs, &pos, &name, &value)) {
+      if (!match_keyword(kDocumentNew, name, value, source)) return nullptr;
+    }
+  }
+  if (!check_present(kDocumentNew, source)) return nullptr;
+  std::string_view bytes;
+  if (!source_bytes(source, bytes)) return nullptr;
+
+  // A caller's huge string must not abort the process: the copy and the reservation are asked
+  // for with checked allocations and a refusal becomes MemoryError.
+  char* copy = nullptr;
+  if (!bytes.empty()) {
+    copy = static_cast<char*>(std::malloc(bytes.size()));
+    if (!copy) return PyErr_NoMemory();
+    std::memcpy(copy, bytes.data(), bytes.size());
+  }
+
+  PyObject* empty = PyTuple_New(0);
+  PyObject* self = empty ? PyBaseObject_Type.tp_new(type, empty, nullptr) : nullptr;
+  Py_XDECREF(empty);
+  if (!self) {
+    std::free(copy);
+    return nullptr;
+  }
+  auto* d = reinterpret_cast<DocumentObject*>(self);
+  d->source = copy;
+  d->source_len = bytes.size();
+  new (&d->arena) yomika::Arena();
+  new (&d->borrows) std::atomic<int64_t>(0);
+  new (&d->owner) std::thread::id(std::this_thread::get_id());
+  if (!reserve_arena(d->arena, d->source_len)) {
+    Py_DECREF(self);
+    return nullptr;
+  }
+  return self;
+}
+
+void document_dealloc(PyObject* self) {
+  auto* d = reinterpret_cast<DocumentObject*>(self);
+  PyTypeObject* type = Py_TYPE(self);
+  if (std::this_thread::get_id() == d->owner) {
+    std::free(d->source);
+    d->arena.~Arena();
+  } else {
+    // Freeing another thread's arena would race with its owner's view of it; the memory is
+    // leaked and the mistake reported instead.
+    PyObject* pending = PyErr_GetRaisedException();
+    PyObject* message =
+        PyUnicode_FromFormat("%s is unsendable, but is being dropped on another thread", kTypeName);
+    PyObject* error = message ? PyObject_CallOneArg(PyExc_RuntimeError, message) : nullptr;
+    Py_XDECREF(message);
+    if (error) {
+      PyErr_SetRaisedException(error);
+      PyErr_WriteUnraisable(nullptr);
+    } else {
+      PyErr_Clear();
+    }
+    PyErr_SetRaisedException(pending);
+  }
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+PyObject* document_to_html(PyObject* self, PyObject*) {
+  return with_document(self, [](DocumentObject* d) -> PyObject* {
+    std::string html, refusal;
+    bool ok = abort_on_bad_alloc([&] {
+      yomika::YomikaDoc doc{source_of(d), &d->arena};
+      return yomika::render::render_html(doc, html, refusal);
+    });
+    return ok ? str_from(html) : value_error(refusal);
+  });
+}
+
+PyObject* document_serialize(PyObject* self, PyObject*) {
+  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::render::serialize(r); });
+}
+
+PyObject* document_nodes(PyObject* self, PyObject*) {
+  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_nodes(r.nodes, r.node_count); });
+}
+
+PyObject* document_pairs(PyObject* self, PyObject*) {
+  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_pairs(r.pairs, r.pair_count); });
+}
+
+PyObject* document_diagnostics(PyObject* self, PyObject*) {
+  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_diagnostics(r.diagnostics); });
+}
+
+PyObject* document_source_byte_len(PyObject* self, PyObject*) {
+  return with_document(self, [](DocumentObject* d) { return PyLong_FromUnsignedLongLong(d->source_len); });
+}
+
+PyObject* document_source(PyObject* self, void*) {
+  return with_document(self, [](DocumentObject* d) { return str_from(source_of(d)); });
+}
+
+PyMethodDef document_methods[] = {
+    {"to_html", document_to_html, METH_NOARGS,
+     "to_html($self)\n--\n\nRender the document to HTML and return as a Python `str`."},
+    {"nodes", document_nodes, METH_NOARGS,
+     "nodes($self)\n--\n\nSource-keyed Yomika-node spans as JSON. See\n[`yomika::wire::serialize_nodes`] for the schema."},
+    {"pairs", document_pairs, METH_NOARGS,
+     "pairs($self)\n--\n\nMatched open/close pair links as JSON. See\n[`yomika::wire::serialize_pairs`] for the schema."},
+    {"diagnostics", document_diagnostics, METH_NOARGS,
+     "diagnostics($self)\n--\n\n"
+     "Diagnostics of the parse as JSON: one item per unbalanced bracket or reserved character, each\n"
+     "with its kind, severity, origin and span. A parse without problems gives\n"
+     "`{\"schema_version\":1,\"data\":[]}`. The format is the module's JSON wire format, shared with\n"
+     "`nodes()` and `pairs()`. This method cannot fail, although its declaration allows failure."},
+    {"serialize", document_serialize, METH_NOARGS, "serialize($self)\n--\n\nRe-emit Yomika source text."},
+    {"source_byte_len", document_source_byte_len, METH_NOARGS, "source_byte_len($self)\n--\n\nSource byte length."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef document_getset[] = {
+    {"source", document_source, nullptr, "The source text the document was parsed from.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const char kDocumentDoc[] =
+    "Document(source)\n--\n\n"
+    "The Python-facing handle to a parsed yomika document. A document is pinned to the thread that\n"
+    "built it: it owns an arena whose bookkeeping may not be shared between threads, so use from\n"
+    "another thread raises `RuntimeError` instead of sharing the document unsoundly.";
+
+PyType_Slot document_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(document_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
+    {Py_tp_methods, document_methods},
+    {Py_tp_getset, document_getset},
+    {Py_tp_doc, const_cast<char*>(kDocumentDoc)},
+    {0, nullptr},
+};
+
+// The class belongs to no module of its own. A name without a dot would leave the type without
+// any __module__ (and warn on creation), so the prefix "builtins" is given explicitly; the class
+// still prints as plain "Document".
+PyType_Spec document_spec = {
+    "builtins.Document",
+    static_cast<int>(sizeof(DocumentObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    document_slots,
+};
+
+// The type is created once per process and kept for its lifetime. Whoever comes first creates it
+// under the lock; the lock is taken with the interpreter lock released, so a creator that lets
+// the interpreter run other threads cannot deadlock with a waiter.
+std::atomic<PyObject*> document_type{nullptr};
+std::mutex document_type_lock;
+
+PyObject* get_document_type() {
+  PyObject* type = document_type.load(std::memory_order_acquire);
+  if (type) return type;
+  Py_BEGIN_ALLOW_THREADS
+  document_type_lock.lock();
+  Py_END_ALLOW_THREADS
+  type = document_type.load(std::memory_order_acquire);
+  if (!type) {
+    type = PyType_FromSpec(&document_spec);
+    if (type) document_type.store(type, std::memory_order_release);
+  }
+  document_type_lock.unlock();
+  return type;
+}
+
+// ---------------------------------------------------------------------------------------------
+// parse_to_html
+
+PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (!check_positional(kParseToHtml, nargs)) return nullptr;
+  PyObject* source = nargs == 1 ? args[0] : nullptr;
+  if (kwnames) {
+    Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+      if (!match_keyword(kParseToHtml, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], source)) return nullptr;
+    }
+  }
+  if (!check_present(kParseToHtml, source)) return nullptr;
+  std::string_view bytes;
+  if (!source_bytes(source, bytes)) return nullptr;
+  if (bytes.size() > kMaxSpanSource) return value_error("source exceeds 4 GiB (u32::MAX) span limit");
+
+  // The caller's str outlives this call and the pipeline runs no Python code, so its UTF-8 form
+  // serves as the document's source directly; a private copy would only double the memory.
+  yomika::Arena arena;
+  if (!reserve_arena(arena, bytes.size())) return nullptr;
+  std::string html, refusal;
+  bool ok = abort_on_bad_alloc([&] {
+    yomika::YomikaDoc doc{bytes, &arena};
+    return yomika::render::render_html(doc, html, refusal);
+  });
+  return ok ? str_from(html) : value_error(refusal);
+}
+
+PyMethodDef parse_to_html_def = {
+    "parse_to_html", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_to_html)),
+    METH_FASTCALL | METH_KEYWORDS, "parse_to_html(source)\n--\n\nConvenience: parse + render in one call."};
+
+// ---------------------------------------------------------------------------------------------
+// Module
+
+// Sets the attribute and appends its name to __all__, creating the list on first use.
+bool add_to_module(PyObject* module, const char* name, PyObject* value) {
+  PyObject* key = PyUnicode_FromString(name);
+  if (!key) return false;
+  bool ok = PyObject_SetAttr(module, key, value) == 0;
+  if (ok) {
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (!all && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+      PyErr_Clear();
+      all = PyList_New(0);
+      if (all && PyObject_SetAttrString(module, "__all__", all) != 0) Py_CLEAR(all);
+    }
+    ok = all && PyList_Check(all) && PyList_Append(all, key) == 0;
+    if (all && !PyList_Check(all)) PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+    Py_XDECREF(all);
+  }
+  Py_DECREF(key);
+  return ok;
+}
+
+int module_exec(PyObject* module) {
+  PyObject* type = get_document_type();
+  if (!type || !add_to_module(module, "Document", type)) return -1;
+
+  PyObject* module_name = PyModule_GetNameObject(module);
+  if (!module_name) return -1;
+  PyObject* function = PyCMethod_New(&parse_to_html_def, module, module_name, nullptr);
+  Py_DECREF(module_name);
+  if (!function) return -1;
+  bool ok = add_to_module(module, "parse_to_html", function);
+  Py_DECREF(function);
+  return ok ? 0 : -1;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    // The Document type is one object for the whole process; another interpreter must not see it.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "yomika_py",
+    "Convert text in the yomika e-text notation to HTML, JSON structure reports and notation text.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
 PyMODINIT_FUNC PyInit_yomika_py(void) { return PyModuleDef_Init(&module_def); }

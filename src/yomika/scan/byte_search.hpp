@@ -2,7 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
+
+#include "yomika/alloc/arena.hpp"
 
 namespace yomika::scan {
 
@@ -18,5 +22,9 @@ std::size_t find_byte2(const char* p, std::size_t n, std::size_t from, char a, c
 
 // Offset of the first byte equal to a, b or c in [from, n), or n.
 std::size_t find_byte3(const char* p, std::size_t n, std::size_t from, char a, char b, char c);
+
+// Appends to `out` the offset of every byte == a in text, ascending. text.size() must fit
+// 32 bits. One pass of 64-byte blocks; the cost does not depend on how dense the hits are.
+void collect_byte(std::string_view text, char a, Arena& arena, ArenaVec<uint32_t>& out);
 
 }  // namespace yomika::scan

@@ -1,8 +1,230 @@
-// STUB: replaced by the JSON writers.
+// The JSON writers of nodes(), pairs() and diagnostics(): one envelope, compact, fixed key order.
 #include "yomika/wire/json.hpp"
 
+#include <iterator>
+#include <new>
+#include <stdexcept>
+
+#include "yomika/alloc/fatal.hpp"
+#include "yomika/spec/span.hpp"
+#include "yomika/syntax/node.hpp"
+
 namespace yomika::wire {
-std::string serialize_nodes(const SourceNode*, std::size_t) { return "{\"schema_version\":1,\"data\":[]}"; }
-std::string serialize_pairs(const BracketPair*, std::size_t) { return "{\"schema_version\":1,\"data\":[]}"; }
-std::string serialize_diagnostics(const std::vector<Diagnostic>&) { return "{\"schema_version\":1,\"data\":[]}"; }
+
+namespace {
+
+constexpr std::string_view kPairKindNames[] = {"bracket", "ruby", "doubleRuby", "tortoise", "quote"};
+
+// What each byte becomes inside a JSON string: 0 for itself, 'u' for \u00XX, otherwise the
+// letter that follows the backslash.
+constexpr auto kEscape = [] {
+  struct Table {
+    char v[256] = {};
+  } t;
+  for (int b = 0; b < 0x20; ++b) t.v[b] = 'u';
+  t.v[0x08] = 'b';
+  t.v[0x09] = 't';
+  t.v[0x0A] = 'n';
+  t.v[0x0C] = 'f';
+  t.v[0x0D] = 'r';
+  t.v['"'] = '"';
+  t.v['\\'] = '\\';
+  return t;
+}();
+
+// The hundred two-digit pairs "00" to "99", so that a number takes one table read per two digits.
+constexpr auto kDigitPairs = [] {
+  struct Table {
+    char v[200] = {};
+  } t;
+  for (int i = 0; i < 100; ++i) {
+    t.v[2 * i] = static_cast<char>('0' + i / 10);
+    t.v[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+
+// The output buffer. Growth doubles, or jumps straight to what a write needs, so a document with
+// many items costs a logarithmic number of reallocations.
+class Writer {
+ public:
+  Writer() { grow_to(128); }
+
+  void raw(std::string_view s) {
+    ensure(s.size());
+    out_.append(s.data(), s.size());
+  }
+
+  void raw(char c) {
+    ensure(1);
+    out_.push_back(c);
+  }
+
+  // A quoted string: runs that need no escape go out in one block copy each.
+  void string(std::string_view s) {
+    raw('"');
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    std::size_t n = s.size(), run = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      char e = kEscape.v[p[i]];
+      if (e == 0) continue;
+      if (i > run) raw(s.substr(run, i - run));
+      if (e == 'u') {
+        static constexpr char kHex[] = "0123456789abcdef";
+        char u[6] = {'\\', 'u', '0', '0', kHex[p[i] >> 4], kHex[p[i] & 15]};
+        raw(std::string_view(u, 6));
+      } else {
+        char esc[2] = {'\\', e};
+        raw(std::string_view(esc, 2));
+      }
+      run = i + 1;
+    }
+    if (n > run) raw(s.substr(run, n - run));
+    raw('"');
+  }
+
+  void number(uint32_t v) {
+    char buf[10];
+    char* end = buf + sizeof buf;
+    char* p = end;
+    while (v >= 100) {
+      unsigned pair = (v % 100) * 2;
+      v /= 100;
+      p -= 2;
+      p[0] = kDigitPairs.v[pair];
+      p[1] = kDigitPairs.v[pair + 1];
+    }
+    if (v >= 10) {
+      p -= 2;
+      p[0] = kDigitPairs.v[v * 2];
+      p[1] = kDigitPairs.v[v * 2 + 1];
+    } else {
+      *--p = static_cast<char>('0' + v);
+    }
+    raw(std::string_view(p, static_cast<std::size_t>(end - p)));
+  }
+
+  // {"start":S,"end":E}
+  void span(uint32_t start, uint32_t end) {
+    raw("{\"start\":");
+    number(start);
+    raw(",\"end\":");
+    number(end);
+    raw('}');
+  }
+
+  void open_envelope() { raw("{\"schema_version\":1,\"data\":["); }
+  std::string close_envelope() {
+    raw("]}");
+    return std::move(out_);
+  }
+
+ private:
+  void ensure(std::size_t more) {
+    std::size_t need = out_.size() + more;
+    if (need <= out_.capacity()) return;
+    std::size_t cap = out_.capacity() * 2;
+    if (cap < need) cap = need;
+    if (cap < 8) cap = 8;
+    grow_to(cap);
+  }
+
+  void grow_to(std::size_t cap) {
+    try {
+      out_.reserve(cap);
+    } catch (const std::bad_alloc&) {
+      alloc_failed(cap);
+    } catch (const std::length_error&) {
+      alloc_failed(cap);
+    }
+  }
+
+  std::string out_;
+};
+
+std::string_view pair_kind_name(PairKind k) {
+  auto i = static_cast<std::size_t>(k);
+  return i < std::size(kPairKindNames) ? kPairKindNames[i] : std::string_view();
+}
+
+std::string_view node_name(const SourceNode& n) {
+  switch (n.entry.kind) {
+    case EntryKind::ContainerOpen:
+      return node_kind_name(kContainerOpenKindCode);
+    case EntryKind::ContainerClose:
+      return node_kind_name(kContainerCloseKindCode);
+    default:
+      return node_kind_name(static_cast<uint8_t>(n.entry.node.kind));
+  }
+}
+
+// The wire kind is the code's last "::"-separated segment, the whole code when it has none.
+std::string_view wire_kind(std::string_view code) {
+  std::size_t at = code.rfind("::");
+  return at == std::string_view::npos ? code : code.substr(at + 2);
+}
+
+}  // namespace
+
+std::string serialize_nodes(const SourceNode* nodes, std::size_t count) {
+  Writer w;
+  w.open_envelope();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i) w.raw(',');
+    w.raw("{\"kind\":");
+    w.string(node_name(nodes[i]));
+    w.raw(",\"span\":");
+    w.span(nodes[i].span.start, nodes[i].span.end);
+    w.raw('}');
+  }
+  return w.close_envelope();
+}
+
+std::string serialize_pairs(const BracketPair* pairs, std::size_t count) {
+  Writer w;
+  w.open_envelope();
+  for (std::size_t i = 0; i < count; ++i) {
+    const BracketPair& p = pairs[i];
+    if (i) w.raw(',');
+    w.raw("{\"kind\":");
+    w.string(pair_kind_name(p.kind));
+    w.raw(",\"open\":");
+    w.span(p.open_start, p.open_end);
+    w.raw(",\"close\":");
+    w.span(p.close_start, p.close_end);
+    w.raw('}');
+  }
+  return w.close_envelope();
+}
+
+std::string serialize_diagnostics(const std::vector<Diagnostic>& diagnostics) {
+  Writer w;
+  w.open_envelope();
+  bool first = true;
+  for (const Diagnostic& d : diagnostics) {
+    if (!first) w.raw(',');
+    first = false;
+    w.raw("{\"kind\":");
+    w.string(wire_kind(diagnostic_code(d)));
+    w.raw(",\"severity\":");
+    w.string(diagnostic_severity(d));
+    w.raw(",\"source\":");
+    w.string(diagnostic_source(d));
+    w.raw(",\"span\":");
+    w.span(d.span.start, d.span.end);
+    if (d.kind == DiagnosticKind::SourceContainsPua) {
+      // The character itself, not an escape. A code point that UTF-8 cannot carry would make the
+      // whole output undecodable, so it is written as U+FFFD instead.
+      uint32_t cp = d.codepoint;
+      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+      char utf8[4];
+      unsigned len = encode_utf8(cp, utf8);
+      w.raw(",\"codepoint\":");
+      w.string(std::string_view(utf8, len));
+    }
+    w.raw('}');
+  }
+  return w.close_envelope();
+}
+
 }  // namespace yomika::wire

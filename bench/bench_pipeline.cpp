@@ -1,0 +1,150 @@
+// Whole-pipeline throughput on the real texts: parse to the normalized text, render to HTML, and
+// both together, in MB/s of source beside a memcpy of the same bytes measured in the same run.
+// Measured twice: the books concatenated into one document of at least 8 MB, and each book as a
+// document of its own (repeated to the same volume). They differ because one unclosed 「 keeps
+// everything after it as plain text: in the concatenation that swallows every later book.
+//
+// Usage: bench_pipeline [corpus-dir]   (default: ../shared/corpus beside the repository)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "yomika/alloc/arena.hpp"
+#include "yomika/pipeline/pipeline.hpp"
+#include "yomika/render/html.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMinBytes = 8u << 20;
+constexpr int kRuns = 7;
+
+volatile std::size_t g_sink;  // keeps results alive so the optimizer cannot drop the work
+
+template <class Fn>
+double best_seconds(Fn fn) {
+  double best = 1e30;
+  for (int r = 0; r < kRuns; ++r) {
+    auto t0 = std::chrono::steady_clock::now();
+    g_sink = fn();
+    auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path dir =
+      argc > 1 ? fs::path(argv[1]) : fs::path(__FILE__).parent_path().parent_path() / ".." / "shared" / "corpus";
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    std::printf("corpus folder %s not found; nothing to measure\n", dir.string().c_str());
+    return 0;
+  }
+  std::vector<fs::path> files;
+  std::vector<std::string> books;
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  std::string one;
+  for (const auto& f : files) {
+    std::ifstream in(f, std::ios::binary);
+    std::string book(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+    if (!book.empty() && book.back() != '\n') book += '\n';
+    one += book;
+    books.push_back(std::move(book));
+  }
+  if (one.empty()) {
+    std::printf("corpus folder %s holds no text; nothing to measure\n", dir.string().c_str());
+    return 0;
+  }
+  std::string text;
+  while (text.size() < kMinBytes) text += one;
+  const std::size_t n = text.size();
+  const double mb = static_cast<double>(n) / 1e6;
+
+  // The document keeps one arena across runs, as a Document does across calls.
+  yomika::Arena arena;
+  arena.try_reserve(4 * n);
+  yomika::YomikaDoc doc{text, &arena};
+  std::string refusal;
+  std::vector<char> dst(n);
+
+  std::size_t html_bytes = 0, nodes = 0, normalized = 0;
+  {
+    yomika::ParseResult r;
+    yomika::parse_document(doc, r, refusal);
+    nodes = r.node_count;
+    normalized = r.normalized.size();
+    html_bytes = yomika::render::render_result_html(r).size();
+  }
+  std::printf("corpus: %zu files, %.1f MB after repetition; %zu nodes, normalized %.1f MB, HTML %.1f MB\n\n",
+              files.size(), mb, nodes, static_cast<double>(normalized) / 1e6, static_cast<double>(html_bytes) / 1e6);
+
+  struct Row {
+    const char* name;
+    double seconds;
+  };
+  std::vector<Row> rows;
+  rows.push_back({"memcpy", best_seconds([&] {
+                    std::memcpy(dst.data(), text.data(), n);
+                    return static_cast<std::size_t>(dst[n / 2]);
+                  })});
+  rows.push_back({"parse_document", best_seconds([&] {
+                    yomika::ParseResult r;
+                    yomika::parse_document(doc, r, refusal);
+                    return r.normalized.size();
+                  })});
+  {
+    // Rendering alone, over one parse result kept for the purpose.
+    yomika::Arena kept;
+    kept.try_reserve(4 * n);
+    yomika::YomikaDoc kept_doc{text, &kept};
+    yomika::ParseResult r;
+    yomika::parse_document(kept_doc, r, refusal);
+    rows.push_back({"render_result_html", best_seconds([&] { return yomika::render::render_result_html(r).size(); })});
+  }
+  rows.push_back({"render_html (whole pipeline)", best_seconds([&] {
+                    std::string out;
+                    yomika::render::render_html(doc, out, refusal);
+                    return out.size();
+                  })});
+
+  // Each book its own document, as often as the concatenation repeats them.
+  const std::size_t copies = n / one.size();
+  std::size_t book_nodes = 0;
+  for (const std::string& b : books) {
+    yomika::Arena a;
+    yomika::ParseResult r;
+    yomika::parse_document(yomika::YomikaDoc{b, &a}, r, refusal);
+    book_nodes += r.node_count * copies;
+  }
+  rows.push_back({"render_html, one doc per book", best_seconds([&] {
+                    std::size_t total = 0;
+                    for (std::size_t c = 0; c < copies; ++c)
+                      for (const std::string& b : books) {
+                        yomika::Arena a;
+                        a.try_reserve(4 * b.size());
+                        std::string out;
+                        yomika::render::render_html(yomika::YomikaDoc{b, &a}, out, refusal);
+                        total += out.size();
+                      }
+                    return total;
+                  })});
+  std::printf("one document per book: %zu nodes over the same %.1f MB\n\n", book_nodes, mb);
+
+  const double base = rows[0].seconds;
+  std::printf("%-30s %10s %12s %10s\n", "stage", "ms", "MB/s", "x memcpy");
+  for (const Row& r : rows)
+    std::printf("%-30s %10.2f %12.1f %10.1f\n", r.name, r.seconds * 1e3, mb / r.seconds, r.seconds / base);
+  return 0;
+}

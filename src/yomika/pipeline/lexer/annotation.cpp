@@ -1,0 +1,380 @@
+// Annotation classification: what a ［＃…］ body says, from its leading keyword, quoted references
+// or, failing both, a verbatim copy of the note.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "yomika/pipeline/lexer/phase3_classify.hpp"
+#include "yomika/pipeline/lexer/quoted_reference.hpp"
+#include "yomika/scan/triggers.hpp"
+#include "yomika/syntax/alloc.hpp"
+
+namespace yomika::classify {
+
+namespace {
+
+// The rule a keyword selects. Kinds 0 to 14 need the keyword to be the whole body.
+enum class Rule : uint8_t {
+  PageBreak = 0,
+  Choho = 1,
+  Dan = 2,
+  Spread = 3,
+  AlignEndZero = 4,
+  KeigakomiOpen = 5,
+  KeigakomiClose = 6,
+  IndentBlock = 7,
+  AlignEndBlock = 8,
+  IndentBlockEnd = 9,
+  AlignEndBlockEnd = 10,
+  WarichuOpen = 11,
+  WarichuClose = 12,
+  Kaeriten = 13,
+  KaeritenCompound = 14,
+  AlignEndFrom = 15,    // 地からN字上げ
+  Illustration = 16,    // 挿絵（path）入る
+  IndentBlockN = 17,    // ここからN字下げ
+  AlignEndBlockN = 18,  // ここから地からN字上げ
+  ParenMark = 19,       // （ヲ）
+  IndentN = 20,         // N字下げ
+};
+
+struct Keyword {
+  std::string_view text;
+  Rule rule;
+};
+
+// The 56 keywords, in their fixed order.
+inline constexpr Keyword kBodyPatterns[] = {
+    {"ここから字下げ", Rule::IndentBlock},
+    {"ここから地付き", Rule::AlignEndBlock},
+    {"ここから地から", Rule::AlignEndBlockN},
+    {"ここから", Rule::IndentBlockN},
+    {"ここで字下げ終わり", Rule::IndentBlockEnd},
+    {"ここで地付き終わり", Rule::AlignEndBlockEnd},
+    {"改ページ", Rule::PageBreak},
+    {"改丁", Rule::Choho},
+    {"改段", Rule::Dan},
+    {"改見開き", Rule::Spread},
+    {"地から", Rule::AlignEndFrom},
+    {"地付き", Rule::AlignEndZero},
+    {"挿絵（", Rule::Illustration},
+    {"罫囲み終わり", Rule::KeigakomiClose},
+    {"罫囲み", Rule::KeigakomiOpen},
+    {"割り注終わり", Rule::WarichuClose},
+    {"割り注", Rule::WarichuOpen},
+    {"（", Rule::ParenMark},
+    {"一レ", Rule::KaeritenCompound},
+    {"上レ", Rule::KaeritenCompound},
+    {"下レ", Rule::KaeritenCompound},
+    {"中レ", Rule::KaeritenCompound},
+    {"二レ", Rule::KaeritenCompound},
+    {"三レ", Rule::KaeritenCompound},
+    {"一", Rule::Kaeriten},
+    {"丁", Rule::Kaeriten},
+    {"三", Rule::Kaeriten},
+    {"上", Rule::Kaeriten},
+    {"下", Rule::Kaeriten},
+    {"中", Rule::Kaeriten},
+    {"丙", Rule::Kaeriten},
+    {"乙", Rule::Kaeriten},
+    {"二", Rule::Kaeriten},
+    {"四", Rule::Kaeriten},
+    {"甲", Rule::Kaeriten},
+    {"レ", Rule::Kaeriten},
+    {"0", Rule::IndentN},
+    {"1", Rule::IndentN},
+    {"2", Rule::IndentN},
+    {"3", Rule::IndentN},
+    {"4", Rule::IndentN},
+    {"5", Rule::IndentN},
+    {"6", Rule::IndentN},
+    {"7", Rule::IndentN},
+    {"8", Rule::IndentN},
+    {"9", Rule::IndentN},
+    {"０", Rule::IndentN},
+    {"１", Rule::IndentN},
+    {"２", Rule::IndentN},
+    {"３", Rule::IndentN},
+    {"４", Rule::IndentN},
+    {"５", Rule::IndentN},
+    {"６", Rule::IndentN},
+    {"７", Rule::IndentN},
+    {"８", Rule::IndentN},
+    {"９", Rule::IndentN},
+};
+static_assert(std::size(kBodyPatterns) == 56);
+
+// A byte trie of the keywords, built by the compiler: the matcher needs no start-up work and no
+// synchronisation, and a match walks at most the longest keyword's 27 bytes.
+struct TrieNode {
+  int16_t first_child = -1;
+  int16_t next_sibling = -1;
+  int8_t keyword = -1;  // index into kBodyPatterns of the keyword ending here
+  uint8_t byte = 0;
+};
+
+constexpr std::size_t trie_capacity() {
+  std::size_t n = 1;
+  for (const Keyword& k : kBodyPatterns) n += k.text.size();
+  return n;
+}
+
+struct KeywordTrie {
+  std::array<TrieNode, trie_capacity()> nodes{};
+  std::size_t used = 1;
+};
+
+constexpr KeywordTrie build_keyword_trie() {
+  KeywordTrie t;
+  for (std::size_t k = 0; k < std::size(kBodyPatterns); ++k) {
+    int16_t at = 0;
+    for (char c : kBodyPatterns[k].text) {
+      auto b = static_cast<uint8_t>(c);
+      int16_t child = t.nodes[at].first_child;
+      while (child >= 0 && t.nodes[child].byte != b) child = t.nodes[child].next_sibling;
+      if (child < 0) {
+        child = static_cast<int16_t>(t.used++);
+        t.nodes[child].byte = b;
+        t.nodes[child].next_sibling = t.nodes[at].first_child;
+        t.nodes[at].first_child = child;
+      }
+      at = child;
+    }
+    t.nodes[at].keyword = static_cast<int8_t>(k);
+  }
+  return t;
+}
+
+inline constexpr KeywordTrie kKeywordTrie = build_keyword_trie();
+
+// Index of the longest keyword that is a prefix of body, or -1.
+int match_keyword(std::string_view body) {
+  int best = -1;
+  int16_t at = 0;
+  for (char c : body) {
+    auto b = static_cast<uint8_t>(c);
+    int16_t child = kKeywordTrie.nodes[at].first_child;
+    while (child >= 0 && kKeywordTrie.nodes[child].byte != b) child = kKeywordTrie.nodes[child].next_sibling;
+    if (child < 0) break;
+    at = child;
+    if (kKeywordTrie.nodes[at].keyword >= 0) best = kKeywordTrie.nodes[at].keyword;
+  }
+  return best;
+}
+
+constexpr std::string_view kIndentUnit = "字下げ";
+constexpr std::string_view kRaiseUnit = "字上げ";
+constexpr std::string_view kIllustrationEnd = "入る";
+constexpr std::string_view kCloseParen = "）";
+constexpr std::string_view kWarichuOpenRaw = "［＃割り注］";
+constexpr std::string_view kWarichuCloseRaw = "［＃割り注終わり］";
+
+// Reads a decimal number of ASCII and full-width digits at the start of s, saturating at
+// 2^32 - 1. Returns the bytes read (0 when s does not start with a digit).
+std::size_t read_number(std::string_view s, uint32_t& value) {
+  uint64_t v = 0;
+  std::size_t i = 0;
+  for (;;) {
+    unsigned d;
+    if (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      d = static_cast<unsigned>(s[i] - '0');
+      i += 1;
+    } else if (i + 2 < s.size() && static_cast<uint8_t>(s[i]) == 0xEF && static_cast<uint8_t>(s[i + 1]) == 0xBC &&
+               static_cast<uint8_t>(s[i + 2]) >= 0x90 && static_cast<uint8_t>(s[i + 2]) <= 0x99) {
+      d = static_cast<uint8_t>(s[i + 2]) - 0x90u;
+      i += 3;
+    } else {
+      break;
+    }
+    v = v * 10 + d;
+    if (v > 0xFFFFFFFFu) v = 0xFFFFFFFFu;
+  }
+  value = static_cast<uint32_t>(v);
+  return i;
+}
+
+// "number, then exactly `unit`" with the number in [min, 255]. False otherwise.
+bool number_then_unit(std::string_view s, std::string_view unit, uint32_t min, uint8_t& out) {
+  uint32_t v = 0;
+  std::size_t used = read_number(s, v);
+  if (used == 0 || s.substr(used) != unit || v < min || v > 255) return false;
+  out = static_cast<uint8_t>(v);
+  return true;
+}
+
+// Characters allowed inside a parenthesized kaeriten mark: kana and CJK ideographs.
+bool is_paren_mark_char(uint32_t cp) {
+  return (cp >= 0x3041 && cp <= 0x30FF) || (cp >= 0xFF66 && cp <= 0xFF9F) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
+         (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0xF900 && cp <= 0xFAFF);
+}
+
+bool is_paren_mark(std::string_view body) {
+  if (body.size() < 9 || body.size() > 24 || !body.ends_with(kCloseParen)) return false;
+  std::string_view inner = body.substr(3, body.size() - 6);
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < inner.size();) {
+    unsigned len;
+    if (!is_paren_mark_char(decode_utf8(inner, i, len))) return false;
+    i += len;
+    ++chars;
+  }
+  return chars >= 1 && chars <= 5;
+}
+
+Classification node_result(YomikaNode node, Span span) {
+  Classification c;
+  c.result = Classification::Result::Node;
+  c.node = node;
+  c.span = span;
+  return c;
+}
+
+Classification section_break(SectionBreakKind kind, Span span) {
+  return node_result(YomikaNode::simple(NodeKind::SectionBreak, static_cast<uint8_t>(kind)), span);
+}
+
+Classification container_open(ContainerKind kind, uint8_t amount, Span span) {
+  Classification c;
+  c.result = Classification::Result::ContainerOpen;
+  c.node = YomikaNode::simple(NodeKind::Container, static_cast<uint8_t>(kind), amount);
+  c.container = kind;
+  c.amount = amount;
+  c.span = span;
+  return c;
+}
+
+Classification container_close(ContainerKind kind, Span span) {
+  Classification c;
+  c.result = Classification::Result::ContainerClose;
+  c.node = YomikaNode::simple(NodeKind::Container, static_cast<uint8_t>(kind), 0);
+  c.container = kind;
+  c.span = span;
+  return c;
+}
+
+// The node and nested record of a warichu marker; both carry the canonical text, whatever white
+// space the source had inside the brackets.
+Classification warichu(Interner& in, AnnotationKind kind, std::string_view raw, Span span) {
+  Classification c = node_result(YomikaNode{NodeKind::Annotation, 0, 0, syntax::make_annotation(in, raw, kind)}, span);
+  c.nested = syntax::make_annotation(in, raw, kind);
+  return c;
+}
+
+// Applies the rule of keyword k to the trimmed body. None when the rule does not accept it.
+Classification apply_keyword(Context& cx, int k, std::string_view body, Span span) {
+  const Keyword& kw = kBodyPatterns[k];
+  const bool whole = body.size() == kw.text.size();
+  std::string_view rest = body.substr(kw.text.size());
+  uint8_t n = 0;
+  switch (kw.rule) {
+    case Rule::PageBreak:
+      if (whole) return node_result(YomikaNode::simple(NodeKind::PageBreak), span);
+      break;
+    case Rule::Choho:
+      if (whole) return section_break(SectionBreakKind::Choho, span);
+      break;
+    case Rule::Dan:
+      if (whole) return section_break(SectionBreakKind::Dan, span);
+      break;
+    case Rule::Spread:
+      if (whole) return section_break(SectionBreakKind::Spread, span);
+      break;
+    case Rule::AlignEndZero:
+      if (whole) return node_result(YomikaNode::simple(NodeKind::AlignEnd, 0), span);
+      break;
+    case Rule::KeigakomiOpen:
+      if (whole) return container_open(ContainerKind::Keigakomi, 0, span);
+      break;
+    case Rule::KeigakomiClose:
+      if (whole) return container_close(ContainerKind::Keigakomi, span);
+      break;
+    case Rule::IndentBlock:
+      if (whole) return container_open(ContainerKind::Indent, 1, span);
+      break;
+    case Rule::AlignEndBlock:
+      if (whole) return container_open(ContainerKind::AlignEnd, 0, span);
+      break;
+    case Rule::IndentBlockEnd:
+      if (whole) return container_close(ContainerKind::Indent, span);
+      break;
+    case Rule::AlignEndBlockEnd:
+      if (whole) return container_close(ContainerKind::AlignEnd, span);
+      break;
+    case Rule::WarichuOpen:
+      if (whole) return warichu(cx.in, AnnotationKind::WarichuOpen, kWarichuOpenRaw, span);
+      break;
+    case Rule::WarichuClose:
+      if (whole) return warichu(cx.in, AnnotationKind::WarichuClose, kWarichuCloseRaw, span);
+      break;
+    case Rule::Kaeriten:
+    case Rule::KaeritenCompound:
+      if (whole) return node_result(syntax::make_kaeriten(cx.in, body), span);
+      break;
+    case Rule::AlignEndFrom:
+      if (number_then_unit(rest, kRaiseUnit, 1, n)) return node_result(YomikaNode::simple(NodeKind::AlignEnd, n), span);
+      break;
+    case Rule::IndentBlockN:
+      if (number_then_unit(rest, kIndentUnit, 0, n)) return container_open(ContainerKind::Indent, n, span);
+      break;
+    case Rule::AlignEndBlockN:
+      if (number_then_unit(rest, kRaiseUnit, 0, n)) return container_open(ContainerKind::AlignEnd, n, span);
+      break;
+    case Rule::IndentN:
+      // The keyword is the first digit: the number starts at the body's start.
+      if (number_then_unit(body, kIndentUnit, 1, n)) return node_result(YomikaNode::simple(NodeKind::Indent, n), span);
+      break;
+    case Rule::Illustration: {
+      // 挿絵（path）入る: the first ） ends the path, so a path cannot hold one.
+      std::size_t close = rest.find(kCloseParen);
+      if (close == std::string_view::npos || close == 0) break;
+      if (rest.substr(close + kCloseParen.size()) != kIllustrationEnd) break;
+      return node_result(syntax::make_sashie(cx.in, rest.substr(0, close), Content::absent()), span);
+    }
+    case Rule::ParenMark:
+      if (is_paren_mark(body)) return node_result(syntax::make_kaeriten(cx.in, body), span);
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+Classification classify_annotation(Context& cx, const Body& body, uint32_t open, uint32_t close) {
+  if (open >= body.n || close >= body.n || open + 1 >= body.n) return {};
+  const PairedEvent& o = body.ev[open];
+  const PairedEvent& c = body.ev[close];
+  const PairedEvent& hash = body.ev[open + 1];
+  if (o.tag != EventTag::PairOpen || c.tag != EventTag::PairClose || hash.tag != EventTag::Trigger ||
+      hash.kind != static_cast<uint8_t>(scan::TriggerKind::Hash)) {
+    return {};
+  }
+  const Span span{o.start, c.end};
+  if (hash.end <= c.start) {
+    std::string_view text = trim_white_space(cx.src.substr(hash.end, c.start - hash.end));
+    if (!text.empty()) {
+      int k = match_keyword(text);
+      if (k >= 0) {
+        Classification r = apply_keyword(cx, k, text, span);
+        if (r.result != Classification::Result::None) return r;
+      }
+    }
+  }
+
+  QuotedReference ref;
+  if (parse_quoted_reference(cx, body, open, close, ref)) {
+    Hit h = classify_bouten(cx, ref);
+    if (!h.ok) h = classify_tate_chu_yoko(cx, ref);
+    if (!h.ok) h = classify_heading_hint(cx, ref);
+    if (h.ok) return node_result(h.node, h.span);
+  }
+
+  // Nothing claimed the note: it is kept whole, brackets included, once as the node and once in
+  // the form it takes inside a reading (the same interned text).
+  std::string_view raw = cx.src.substr(o.start, c.end - o.start);
+  Classification v = node_result(
+      YomikaNode{NodeKind::Annotation, 0, 0, syntax::make_annotation(cx.in, raw, AnnotationKind::Verbatim)}, span);
+  v.nested = syntax::make_annotation(cx.in, raw, AnnotationKind::Verbatim);
+  return v;
+}
+
+}  // namespace yomika::classify

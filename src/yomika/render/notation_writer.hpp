@@ -1,0 +1,71 @@
+// The serializer's output sink, which keeps at most one empty line in a row, and the node writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "yomika/scan/byte_search.hpp"
+#include "yomika/syntax/node.hpp"
+
+namespace yomika::render {
+
+// Owned output plus the number of line feeds written in a row at its end. Every write goes
+// through here so that text, node pieces and the line feeds around blocks are capped alike.
+class NewlineCappedWriter {
+ public:
+  // Twice the walked text's length: node notation is longer than the one sentinel it replaces.
+  explicit NewlineCappedWriter(std::size_t capacity) { out_.reserve(capacity < 8 ? 8 : capacity); }
+
+  // Capped write: a line feed is kept only while at most two stand in a row.
+  void write(std::string_view s) {
+    if (s.empty()) return;
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    std::size_t from = 0;
+    for (;;) {
+      std::size_t lf = scan::find_byte(p, n, from, '\n');
+      if (lf == n) break;
+      if (lf > from) {
+        out_.append(p + from, lf - from);
+        out_.push_back('\n');
+        newlines_ = 1;
+      } else {
+        // Saturating at 3 keeps the count meaningful without any overflow on endless blank lines.
+        if (newlines_ < 3) ++newlines_;
+        if (newlines_ <= 2) out_.push_back('\n');
+      }
+      from = lf + 1;
+    }
+    if (from < n) {
+      out_.append(p + from, n - from);
+      newlines_ = 0;
+    }
+  }
+
+  // A fixed piece without line feeds: written as is and ends any run of line feeds.
+  void put(std::string_view piece) {
+    out_.append(piece);
+    newlines_ = 0;
+  }
+
+  // One character; a line feed is counted and capped like one inside a string.
+  void put_char(uint32_t cp);
+
+  // ASCII decimal without leading zeros.
+  void put_number(unsigned value);
+
+  uint32_t newlines() const { return newlines_; }
+  const std::string& text() const { return out_; }
+  std::string take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+  uint32_t newlines_ = 0;
+};
+
+// Appends the notation of one node.
+void serialize_node(const YomikaNode& node, NewlineCappedWriter& out);
+
+}  // namespace yomika::render

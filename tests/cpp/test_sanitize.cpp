@@ -1,0 +1,155 @@
+// Phase 0: byte-order marks, line endings, rule-line separation, sentinel replacement, and the
+// no-copy path for text that needs none of them.
+#include <string>
+#include <vector>
+
+#include "testing.hpp"
+#include "yomika/pipeline/lexer/phase0_sanitize.hpp"
+
+using yomika::Diagnostic;
+using yomika::DiagnosticKind;
+using yomika::lex::Sanitized;
+
+namespace {
+
+struct Warning {
+  uint32_t codepoint;
+  uint32_t start;
+};
+
+struct Case {
+  const char* name;
+  std::string in;
+  std::string out;
+  std::vector<Warning> warnings;
+};
+
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kIdeographicSpace = "\xE3\x80\x80";
+const std::string kFffd = "\xEF\xBF\xBD";
+std::string pua(int k) { return std::string("\xEE\x80") + static_cast<char>(0x80 + k); }  // U+E000 + k
+
+const std::vector<Case>& cases() {
+  static const std::vector<Case> table = {
+      // Byte-order marks.
+      {"three_leading_boms", kBom + kBom + kBom + "abc", "abc", {}},
+      {"only_a_bom", kBom, "", {}},
+      {"bom_after_text_stays", "a" + kBom, "a" + kBom, {}},
+      {"partial_bom_stays", "\xEF\xBB" "a", "\xEF\xBB" "a", {}},
+      // Line endings.
+      {"crlf_lone_cr_and_cr_crlf", "a\r\nb\rc\r\r\nd", "a\nb\nc\n\nd", {}},
+      {"cr_at_end", "a\r", "a\n", {}},
+      {"cr_at_start", "\r\na", "\na", {}},
+      {"lf_cr_stays_two_lines", "a\n\rb", "a\n\nb", {}},
+      {"only_crs", "\r\r\r", "\n\n\n", {}},
+      // Rule lines.
+      {"rule_under_text", "abc\n----------", "abc\n\n----------", {}},
+      {"nine_is_not_a_rule", "abc\n---------", "abc\n---------", {}},
+      {"rule_after_blank", "abc\n\n----------", "abc\n\n----------", {}},
+      {"rule_on_first_line", "----------\nabc", "----------\nabc", {}},
+      {"rule_after_white_space_line", "abc\n " + kIdeographicSpace + "\n==========",
+       "abc\n " + kIdeographicSpace + "\n==========", {}},
+      {"ideographic_spaces_around_rule", "abc\n" + kIdeographicSpace + "----------" + kIdeographicSpace,
+       "abc\n\n" + kIdeographicSpace + "----------" + kIdeographicSpace, {}},
+      {"two_adjacent_rules", "abc\n----------\n==========", "abc\n\n----------\n\n==========", {}},
+      {"underscores_and_tabs", "x\n\t__________\t\ny", "x\n\n\t__________\t\ny", {}},
+      {"mixed_rule_bytes", "abc\n-----=====", "abc\n-----=====", {}},
+      {"rule_then_text_on_line", "abc\n----------x", "abc\n----------x", {}},
+      {"space_inside_rule", "abc\n----- -----", "abc\n----- -----", {}},
+      {"fullwidth_dashes", "abc\n\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D",
+       "abc\n\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D", {}},
+      {"rule_after_crlf", "abc\r\n----------\r\n", "abc\n\n----------\n", {}},
+      {"no_break_space_trims", "abc\n\xC2\xA0----------\xC2\x85", "abc\n\n\xC2\xA0----------\xC2\x85", {}},
+      {"em_quad_and_line_separator", "a\n\xE2\x80\x83==========\xE2\x80\xA8", "a\n\n\xE2\x80\x83==========\xE2\x80\xA8",
+       {}},
+      {"not_white_space_e2_80_8b", "a\n\xE2\x80\x8B==========", "a\n\xE2\x80\x8B==========", {}},
+      {"truncated_space_at_end", "a\n==========\xE3\x80", "a\n==========\xE3\x80", {}},
+      // Sentinel characters.
+      {"e002_at_offset_6", "abcdef" + pua(2) + "g", "abcdef" + kFffd + "g", {{0xE002, 6}}},
+      {"all_four_sentinels", pua(1) + pua(2) + pua(3) + pua(4), kFffd + kFffd + kFffd + kFffd,
+       {{0xE001, 0}, {0xE002, 3}, {0xE003, 6}, {0xE004, 9}}},
+      {"e000_and_e005_are_text", pua(0) + pua(5), pua(0) + pua(5), {}},
+      {"truncated_sentinel_at_end", "a\xEE\x80", "a\xEE\x80", {}},
+      {"sentinel_after_crlf_shifts", "a\r\n" + pua(1), "a\n" + kFffd, {{0xE001, 2}}},
+      {"sentinel_after_bom", kBom + pua(4), kFffd, {{0xE004, 0}}},
+      {"sentinel_after_separated_rule", "a\n----------\n" + pua(3), "a\n\n----------\n" + kFffd, {{0xE003, 14}}},
+      // Untouched.
+      {"empty", "", "", {}},
+      {"plain_japanese", "吾輩は猫である。\n名前はまだ無い。", "吾輩は猫である。\n名前はまだ無い。", {}},
+  };
+  return table;
+}
+
+}  // namespace
+
+TEST(sanitize_table) {
+  for (const Case& c : cases()) {
+    Sanitized s;
+    std::vector<Diagnostic> warnings;
+    yomika::lex::sanitize(c.in, s, warnings);
+    if (std::string(s.text) != c.out) {
+      testing::fail(__FILE__, __LINE__, std::string("case ") + c.name + ": text " + testing::show(std::string(s.text)));
+    }
+    bool same = warnings.size() == c.warnings.size();
+    for (std::size_t i = 0; same && i < warnings.size(); ++i) {
+      const Diagnostic& d = warnings[i];
+      same = d.kind == DiagnosticKind::SourceContainsPua && d.codepoint == c.warnings[i].codepoint &&
+             d.span.start == c.warnings[i].start && d.span.end == c.warnings[i].start + 3;
+    }
+    if (!same) testing::fail(__FILE__, __LINE__, std::string("case ") + c.name + ": warnings differ");
+  }
+}
+
+TEST(sanitize_appends_warnings_after_existing_ones) {
+  std::vector<Diagnostic> warnings(2);
+  Sanitized s;
+  yomika::lex::sanitize("x" + pua(1), s, warnings);
+  CHECK_EQ(warnings.size(), std::size_t{3});
+  CHECK_EQ(warnings[2].span.start, 1u);
+}
+
+TEST(sanitize_copies_nothing_when_nothing_changes) {
+  const std::string inputs[] = {"", "plain text", "吾輩は猫\nである", kBom + "after a mark", "---------\n＝＝＝",
+                                "〕abc〕", pua(0) + "\xEE\x81\x81"};
+  for (const std::string& in : inputs) {
+    Sanitized s;
+    std::vector<Diagnostic> warnings;
+    yomika::lex::sanitize(in, s, warnings);
+    CHECK(!s.copied);
+    CHECK(s.owned.empty());
+    CHECK(s.text.data() + s.text.size() == in.data() + in.size());
+  }
+}
+
+TEST(sanitize_reuses_result_object) {
+  Sanitized s;
+  std::vector<Diagnostic> warnings;
+  yomika::lex::sanitize("a\r\nb", s, warnings);
+  CHECK(s.copied);
+  std::string plain = "plain";
+  yomika::lex::sanitize(plain, s, warnings);
+  CHECK(!s.copied);
+  CHECK_EQ(std::string(s.text), plain);
+}
+
+TEST(rule_line_check_and_separation_alone) {
+  CHECK(yomika::lex::has_rule_line("text\n==========\n"));
+  CHECK(yomika::lex::has_rule_line("__________"));
+  CHECK(!yomika::lex::has_rule_line(""));
+  CHECK(!yomika::lex::has_rule_line("text\n=========\n"));
+  CHECK_EQ(yomika::lex::separate_rule_lines("a\n----------\nb\n----------\n"), std::string("a\n\n----------\nb\n\n----------\n"));
+  CHECK_EQ(yomika::lex::separate_rule_lines("\n----------"), std::string("\n----------"));
+}
+
+TEST(sanitize_long_text_with_many_line_endings) {
+  std::string in, want;
+  for (int i = 0; i < 20000; ++i) {
+    in += "行" + std::to_string(i) + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
+    want += "行" + std::to_string(i) + "\n";
+  }
+  Sanitized s;
+  std::vector<Diagnostic> warnings;
+  yomika::lex::sanitize(in, s, warnings);
+  CHECK(std::string(s.text) == want);
+  CHECK(warnings.empty());
+}

@@ -1,0 +1,47 @@
+"""Complexity guards for assembly and the HTML renderer. Each input is sized so that work
+quadratic in it (rescanning the pending text at every 《, searching a deep open stack at every
+closer, searching past the current line for a rare escape character) would take minutes, while
+the linear pass takes milliseconds. The limit is generous: it catches a change of growth rate,
+not a slowdown."""
+
+import time
+
+import pytest
+
+import yomika_py
+
+N = 400_000
+LIMIT = 10.0  # seconds
+
+
+def _case(name, text, check):
+    return pytest.param(text, check, id=name)
+
+
+CASES = [
+    # A ｜ at the start and failing 《》 after it: every 《 asks for the last ｜ of a pending
+    # text that keeps growing.
+    _case("bar_then_failing_rubies", "｜" + "漢《》" * N, lambda h: "<ruby>" not in h),
+    _case("failing_rubies_after_text", "あ" * N + "漢《》" * N, lambda h: "<ruby>" not in h),
+    # The implicit base is read backwards: a long kanji run before many failing 《》.
+    _case("kanji_run_then_failing_rubies", "漢" * N + "《》" * N, lambda h: "<ruby>" not in h),
+    # Unclosed 「 inside one ［…］, then closers of another kind.
+    _case("unclosed_quotes_in_bracket_then_strays", "［" + "「" * N + "》" * N + "］", lambda h: h.startswith("<p>［")),
+    _case("quotes_closed_in_bracket", "［＃" + "「" * N + "」" * N + "］", lambda h: h.count("\n") <= 2),
+    # One unclosed ［ turns the rest into text, line by line.
+    _case("unclosed_bracket_replays_once", "［" + "漢字《かんじ》\n" * (N // 4), lambda h: h.count("<br />") == N // 4 - 1),
+    _case("bars_in_quoted_region", "「" + "｜漢《かん》\n" * (N // 4) + "」", lambda h: "<ruby>" not in h),
+    _case("successful_rubies", "あ漢《かん》" * (N // 2), lambda h: h.count("<ruby>") == N // 2),
+    # The renderer's escape searches must not look past the current line again and again.
+    _case("rare_escape_after_many_lines", "a\n" * (2 * N) + '"', lambda h: h.endswith("&quot;</p>\n")),
+    _case("rare_escape_after_many_blocks", "x［＃改ページ］" * (N // 4) + "'", lambda h: h.endswith("&#x27;</p>\n")),
+]
+
+
+@pytest.mark.parametrize("text,check", CASES)
+def test_assembly_and_rendering_stay_linear(text, check):
+    start = time.perf_counter()
+    html = yomika_py.parse_to_html(text)
+    elapsed = time.perf_counter() - start
+    assert elapsed < LIMIT, f"{elapsed:.1f} s for {len(text)} characters"
+    assert check(html)
