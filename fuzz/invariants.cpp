@@ -1,0 +1,233 @@
+// The invariants of the pipeline and its outputs, shared by the fuzzer and the replay driver.
+#include "invariants.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "yomika/alloc/arena.hpp"
+#include "yomika/pipeline/pipeline.hpp"
+#include "yomika/render/html.hpp"
+#include "yomika/render/serialize.hpp"
+#include "yomika/wire/json.hpp"
+
+namespace yomika::fuzz {
+
+namespace {
+
+[[noreturn]] void violated(const char* what, std::string_view text) {
+  std::fprintf(stderr, "invariant violated: %s\ninput (%zu bytes): %.*s\n", what, text.size(),
+               static_cast<int>(text.size() < 2000 ? text.size() : 2000), text.data());
+  std::abort();
+}
+
+// A strict little JSON validator: objects, arrays, strings with escapes, non-negative integers,
+// which is everything the wire format writes.
+struct JsonCheck {
+  std::string_view s;
+  std::size_t i = 0;
+  bool ws_free = true;
+
+  bool value() {
+    if (i >= s.size()) return false;
+    char c = s[i];
+    if (c == '{') return object();
+    if (c == '[') return array();
+    if (c == '"') return string();
+    if (c >= '0' && c <= '9') return number();
+    return false;
+  }
+  bool object() {
+    ++i;
+    if (i < s.size() && s[i] == '}') return ++i, true;
+    for (;;) {
+      if (!string()) return false;
+      if (i >= s.size() || s[i++] != ':') return false;
+      if (!value()) return false;
+      if (i >= s.size()) return false;
+      if (s[i] == ',') { ++i; continue; }
+      if (s[i] == '}') return ++i, true;
+      return false;
+    }
+  }
+  bool array() {
+    ++i;
+    if (i < s.size() && s[i] == ']') return ++i, true;
+    for (;;) {
+      if (!value()) return false;
+      if (i >= s.size()) return false;
+      if (s[i] == ',') { ++i; continue; }
+      if (s[i] == ']') return ++i, true;
+      return false;
+    }
+  }
+  bool string() {
+    if (i >= s.size() || s[i] != '"') return false;
+    ++i;
+    while (i < s.size()) {
+      auto c = static_cast<unsigned char>(s[i]);
+      if (c == '"') return ++i, true;
+      if (c < 0x20) return false;
+      if (c == '\\') {
+        if (++i >= s.size()) return false;
+        char e = s[i];
+        if (e == 'u') {
+          if (i + 4 >= s.size()) return false;
+          for (int k = 1; k <= 4; ++k) {
+            char h = s[i + k];
+            if (!((h >= '0' && h <= '9') || (h >= 'a' && h <= 'f') || (h >= 'A' && h <= 'F'))) return false;
+          }
+          i += 4;
+        } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+          return false;
+        }
+      }
+      ++i;
+    }
+    return false;
+  }
+  bool number() {
+    std::size_t b = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    return !(i - b > 1 && s[b] == '0');
+  }
+  bool whole() { return value() && i == s.size(); }
+};
+
+bool starts_with_at(std::string_view s, std::size_t i, std::string_view p) { return s.substr(i, p.size()) == p; }
+
+// The HTML's elements nest properly, except the container divs, whose opening and closing tags
+// must be exactly as many as the container boundaries in the node table, and stand outside any
+// other element.
+void check_html(std::string_view html, std::size_t container_opens, std::size_t container_closes,
+                std::string_view text) {
+  std::vector<std::string_view> stack;
+  std::size_t opens = 0, closes = 0;
+  std::size_t i = 0;
+  while ((i = html.find('<', i)) != std::string_view::npos) {
+    if (starts_with_at(html, i, "<!--")) {
+      std::size_t e = html.find("-->", i);
+      if (e == std::string_view::npos) violated("unterminated HTML comment", text);
+      i = e + 3;
+      continue;
+    }
+    std::size_t e = html.find('>', i);
+    if (e == std::string_view::npos) violated("unterminated HTML tag", text);
+    std::string_view tag = html.substr(i + 1, e - i - 1);
+    i = e + 1;
+    if (tag == "br /") continue;
+    if (!tag.empty() && tag[0] == '/') {
+      std::string_view name = tag.substr(1);
+      if (stack.empty() && name == "div") {
+        ++closes;
+        continue;
+      }
+      if (stack.empty() || stack.back() != name) violated("HTML end tag does not match the open element", text);
+      stack.pop_back();
+      continue;
+    }
+    std::string_view name = tag.substr(0, tag.find(' '));
+    if (name == "div" && tag.find("class=\"yomika-container") != std::string_view::npos) {
+      if (!stack.empty()) violated("container div inside another element", text);
+      ++opens;
+      continue;
+    }
+    stack.push_back(name);
+  }
+  if (!stack.empty()) violated("HTML element left open", text);
+  if (opens != container_opens || closes != container_closes)
+    violated("container divs do not match the container sentinels", text);
+}
+
+struct Outputs {
+  std::string html, notation, nodes, pairs, diagnostics;
+  std::size_t container_opens = 0, container_closes = 0;
+  bool refused = false;
+};
+
+Outputs run_once(std::string_view text) {
+  Outputs o;
+  Arena arena;
+  if (!arena.try_reserve(text.size() * 4)) violated("arena reservation failed", text);
+  YomikaDoc doc{text, &arena};
+  ParseResult r;
+  std::string refusal;
+  if (!parse_document(doc, r, refusal)) {
+    o.refused = true;
+    return o;
+  }
+  // Spans index the sanitized source and end after they start.
+  auto span_ok = [&](uint32_t s, uint32_t e) { return s < e && e <= r.sanitized_len; };
+  for (std::size_t k = 0; k < r.node_count; ++k) {
+    const SourceNode& n = r.nodes[k];
+    if (!span_ok(n.span.start, n.span.end)) violated("node span outside the sanitized text", text);
+    if (n.entry.kind == EntryKind::ContainerOpen) ++o.container_opens;
+    if (n.entry.kind == EntryKind::ContainerClose) ++o.container_closes;
+  }
+  for (std::size_t k = 0; k < r.pair_count; ++k) {
+    const BracketPair& p = r.pairs[k];
+    if (!span_ok(p.open_start, p.open_end) || !span_ok(p.close_start, p.close_end) || p.open_end > p.close_start)
+      violated("pair span outside the sanitized text", text);
+  }
+  for (const Diagnostic& d : r.diagnostics)
+    if (!span_ok(d.span.start, d.span.end)) violated("diagnostic span outside the sanitized text", text);
+
+  o.html = render::render_result_html(r);
+  o.notation = render::serialize(r);
+  o.nodes = wire::serialize_nodes(r.nodes, r.node_count);
+  o.pairs = wire::serialize_pairs(r.pairs, r.pair_count);
+  o.diagnostics = wire::serialize_diagnostics(r.diagnostics);
+  return o;
+}
+
+}  // namespace
+
+std::string to_valid_utf8(const uint8_t* data, std::size_t size) {
+  std::string out;
+  out.reserve(size);
+  std::size_t i = 0;
+  while (i < size) {
+    uint8_t b = data[i];
+    std::size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    bool ok = len > 0 && i + len <= size;
+    for (std::size_t k = 1; ok && k < len; ++k) ok = (data[i + k] & 0xC0) == 0x80;
+    if (ok && len > 1) {
+      uint32_t cp = len == 2 ? ((b & 0x1Fu) << 6) | (data[i + 1] & 0x3Fu)
+                  : len == 3 ? ((b & 0x0Fu) << 12) | ((data[i + 1] & 0x3Fu) << 6) | (data[i + 2] & 0x3Fu)
+                             : ((b & 0x07u) << 18) | ((data[i + 1] & 0x3Fu) << 12) | ((data[i + 2] & 0x3Fu) << 6) |
+                                   (data[i + 3] & 0x3Fu);
+      uint32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+      ok = cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    }
+    if (ok) {
+      out.append(reinterpret_cast<const char*>(data + i), len);
+      i += len;
+    } else {
+      out.push_back(static_cast<char>(b & 0x7F));
+      ++i;
+    }
+  }
+  return out;
+}
+
+void check_invariants(std::string_view text) {
+  Outputs a = run_once(text);
+  Outputs b = run_once(text);
+  if (a.refused || b.refused) violated("a short text was refused", text);
+  if (a.html != b.html || a.notation != b.notation || a.nodes != b.nodes || a.pairs != b.pairs ||
+      a.diagnostics != b.diagnostics)
+    violated("two runs gave different outputs", text);
+  for (const std::string* json : {&a.nodes, &a.pairs, &a.diagnostics}) {
+    JsonCheck j{*json};
+    if (!j.whole()) violated("JSON output does not parse", text);
+  }
+  check_html(a.html, a.container_opens, a.container_closes, text);
+
+  // Serializing is a fixed point after one pass.
+  Outputs again = run_once(a.notation);
+  if (again.refused) violated("serialized text was refused", text);
+  Outputs third = run_once(again.notation);
+  if (again.notation != third.notation) violated("serialize(parse(serialize(x))) is not a fixed point", text);
+}
+
+}  // namespace yomika::fuzz
