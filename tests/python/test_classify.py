@@ -109,7 +109,18 @@ INLINE_HTML = [
     ("ruby_zero_sign", "〇〇年《ねん》", p("〇〇" + ruby("年", "ねん"))),
     ("ruby_astral", "𠀋《じょう》", p(ruby("𠀋", "じょう"))),
     ("ruby_nested_note", "漢《かん［＃ルビ注記］》", p(ruby("漢", "かん" + hidden("［＃ルビ注記］")))),
-    ("ruby_nested_warichu", "漢《か［＃割り注］》", p(ruby("漢", 'か<span class="yomika-warichu">'))),
+    # Warichu markers always nest: an unmatched end writes nothing, an unmatched start is
+    # closed where its reading or paragraph ends.
+    ("ruby_nested_warichu", "漢《か［＃割り注］》", p(ruby("漢", 'か<span class="yomika-warichu"></span>'))),
+    ("ruby_nested_warichu_end", "漢《か［＃割り注終わり］な》", p(ruby("漢", "かな"))),
+    ("warichu_end_alone", "前［＃割り注終わり］後", p("前後")),
+    ("warichu_start_alone", "前［＃割り注］後\n次", p('前<span class="yomika-warichu">後<br />\n次</span>')),
+    (
+        "warichu_across_paragraphs",
+        "［＃割り注］甲\n\n乙［＃割り注終わり］",
+        '<p><span class="yomika-warichu">甲</span></p>\n<p>乙</p>\n',
+    ),
+    ("warichu_twice_nested", "［＃割り注］a［＃割り注］b［＃割り注終わり］", p('<span class="yomika-warichu">a<span class="yomika-warichu">b</span></span>')),
     ("ruby_escaped_reading", "漢《<b>》", p(ruby("漢", "&lt;b&gt;"))),
     # The target before a nested quoted note stays in the reading as text.
     ("ruby_nested_adjacent_target", "漢《ねこ猫［＃「猫」に傍点］》", p(ruby("漢", "ねこ猫" + hidden("［＃「猫」に傍点］")))),

@@ -150,7 +150,17 @@ class Escaper {
   std::size_t next_apos_ = kUnknown;
 };
 
+// Open warichu spans of the element being written. A document may mark a warichu end without a
+// start or a start without an end; the fragment still nests: an end with nothing open writes
+// nothing, and spans still open are closed where their paragraph or content ends. Null means a
+// node written on its own, exactly as it is (no balancing).
+struct WarichuBalance {
+  uint32_t open = 0;
+  void close_all(std::string& out);
+};
+
 void render_content(const Content& c, std::string& out);
+void render_node_in(const YomikaNode& node, std::string& out, WarichuBalance* balance);
 
 void render_gaiji(const GaijiRec& g, std::string& out) {
   using State = GaijiResolution::State;
@@ -182,12 +192,17 @@ void render_gaiji(const GaijiRec& g, std::string& out) {
   out.append(frag::kSpanClose);
 }
 
-void render_annotation(const AnnotationRec& a, std::string& out) {
+void render_annotation(const AnnotationRec& a, std::string& out, WarichuBalance* balance) {
   switch (a.kind) {
     case AnnotationKind::WarichuOpen:
       out.append(frag::kWarichuOpen);
+      if (balance) ++balance->open;
       return;
     case AnnotationKind::WarichuClose:
+      if (balance) {
+        if (balance->open == 0) return;
+        --balance->open;
+      }
       out.append(frag::kSpanClose);
       return;
     default:
@@ -205,14 +220,20 @@ void render_content(const Content& c, std::string& out) {
     return;
   }
   if (c.form != Content::Form::Segments) return;
+  WarichuBalance balance;
   for (uint32_t i = 0; i < c.count; ++i) {
     const Segment& s = c.segments[i];
     switch (s.code) {
       case SegmentCode::Text: escape_text(s.text, out); break;
       case SegmentCode::Gaiji: render_gaiji(*s.gaiji, out); break;
-      case SegmentCode::Annotation: render_annotation(*s.annotation, out); break;
+      case SegmentCode::Annotation: render_annotation(*s.annotation, out, &balance); break;
     }
   }
+  balance.close_all(out);
+}
+
+void WarichuBalance::close_all(std::string& out) {
+  for (; open > 0; --open) out.append(frag::kSpanClose);
 }
 
 void comment(std::string_view name, std::string& out) {
@@ -276,9 +297,9 @@ class Walker {
     }
     if (pos_ < n) {
       write_pending_text(n);
-      out_.append(frag::kParagraphClose);
+      close_paragraph();
     } else if (in_paragraph_) {
-      out_.append(frag::kParagraphClose);
+      close_paragraph();
     }
   }
 
@@ -289,6 +310,11 @@ class Walker {
     out_.append(frag::kParagraphOpen);
     pending_newline_ = false;
     in_paragraph_ = true;
+  }
+
+  void close_paragraph() {
+    warichu_.close_all(out_);
+    out_.append(frag::kParagraphClose);
   }
 
   void write_pending_text(std::size_t h) {
@@ -304,7 +330,7 @@ class Walker {
     if (text_[h + 1] != '\n') {
       if (in_paragraph_) out_.append(frag::kLineBreak);
     } else if (in_paragraph_) {
-      out_.append(frag::kParagraphClose);
+      close_paragraph();
       pending_newline_ = false;
       in_paragraph_ = false;
     }
@@ -315,11 +341,11 @@ class Walker {
     if (e.kind == EntryKind::Absent) return;  // no entry, or one of another kind: nothing shown
     if (kind == EntryKind::Inline) {
       open_paragraph();
-      render_node(e.node, out_);
+      render_node_in(e.node, out_, &warichu_);
       return;
     }
     if (in_paragraph_) {
-      out_.append(frag::kParagraphClose);
+      close_paragraph();
     } else if (pending_newline_) {
       out_.append(frag::kNewline);
     }
@@ -339,6 +365,7 @@ class Walker {
   std::size_t pos_ = 0;
   bool in_paragraph_ = false;
   bool pending_newline_ = false;
+  WarichuBalance warichu_;  // warichu spans open in the current paragraph
 };
 
 }  // namespace
@@ -348,7 +375,11 @@ void escape_text(std::string_view text, std::string& out) {
   esc.write(0, text.size(), out);
 }
 
-void render_node(const YomikaNode& node, std::string& out) {
+void render_node(const YomikaNode& node, std::string& out) { render_node_in(node, out, nullptr); }
+
+namespace {
+
+void render_node_in(const YomikaNode& node, std::string& out, WarichuBalance* balance) {
   switch (node.kind) {
     case NodeKind::Ruby: {
       const RubyRec& r = node.ruby();
@@ -425,7 +456,7 @@ void render_node(const YomikaNode& node, std::string& out) {
       out.append(frag::kKaeritenClose);
       return;
     case NodeKind::Annotation:
-      render_annotation(node.annotation(), out);
+      render_annotation(node.annotation(), out, balance);
       return;
     case NodeKind::DoubleRuby:
       out.append(frag::kDoubleRubyOpen);
@@ -437,6 +468,8 @@ void render_node(const YomikaNode& node, std::string& out) {
       return;
   }
 }
+
+}  // namespace
 
 std::string render_result_html(const ParseResult& result) {
   std::string out;
