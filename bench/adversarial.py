@@ -9,22 +9,11 @@ def _repeat(unit: str, size: int) -> str:
     return unit * max(1, size // len(unit))
 
 
-def _distinct_targets(size: int) -> str:
-    # Every note quotes a target that never occurs anywhere in the text.
+def _numbered(template: str, size: int) -> str:
+    # Repeats a note whose quoted target differs every time and never occurs in the text.
     parts, i, total = [], 0, 0
     while total < size:
-        part = f"［＃「無{i:x}」に傍点］"
-        parts.append(part)
-        total += len(part)
-        i += 1
-    return "".join(parts)
-
-
-def _distinct_targets_text(size: int) -> str:
-    # The same, with running text between the notes, so the searches have text to scan.
-    parts, i, total = [], 0, 0
-    while total < size:
-        part = f"本文の一節です。［＃「見出{i:x}」は大見出し］"
+        part = template.format(i)
         parts.append(part)
         total += len(part)
         i += 1
@@ -45,8 +34,8 @@ GENERATORS = {
     "nested_quotes": lambda n: _half(n, "「", "」"),
     "unclosed_in_note_then_stray": lambda n: "［" + _half(n - 2, "「", "》") + "］",
     "unclosed_quotes_in_note_then_closers": lambda n: "［＃" + _half(n - 3, "「", "」》") + "］",
-    "distinct_quoted_targets": _distinct_targets,
-    "distinct_heading_targets_with_text": _distinct_targets_text,
+    "distinct_quoted_targets": lambda n: _numbered("［＃「無{:x}」に傍点］", n),
+    "distinct_heading_targets_with_text": lambda n: _numbered("本文の一節です。［＃「見出{:x}」は大見出し］", n),
     "kanji_failing_ruby": lambda n: _repeat("漢《》", n),
     "long_kanji_run_failing_ruby": lambda n: _repeat("漢" * 200 + "《》", n),
     "kanji_unclosed_ruby": lambda n: _repeat("漢《", n),

@@ -117,6 +117,17 @@ int main(int argc, char** argv) {
                     arena.reset();
                     return yomika::scan::scan_triggers_scalar(text, arena).size;
                   })});
+  rows.push_back({"trigger and line-feed masks", best_seconds([&] {
+                    constexpr std::size_t kBlocks = 64;
+                    uint64_t trig[kBlocks], feeds[kBlocks];
+                    std::size_t bits = 0;
+                    for (std::size_t base = 0; base < n; base += 64 * kBlocks) {
+                      const std::size_t blocks = std::min<std::size_t>(kBlocks, (n - base + 63) / 64);
+                      yomika::scan::block_masks(text, base, blocks, '\n', trig, feeds);
+                      for (std::size_t k = 0; k < blocks; ++k) bits += __builtin_popcountll(trig[k] | feeds[k]);
+                    }
+                    return bits;
+                  })});
   rows.push_back({"line-feed search", best_seconds([&] {
                     arena.reset();
                     ArenaVec<uint32_t> out;
@@ -169,6 +180,17 @@ int main(int argc, char** argv) {
                     std::string refusal;
                     yomika::lex::build_tokens(copy, arena, toks, refusal);
                     return yomika::pair_brackets(toks, arena, d).events.size;
+                  })});
+  // The road parse_document takes: Phase 0 written straight into the arena, and the events
+  // written over the tokens.
+  rows.push_back({"front end as parsed (sanitize_into, tokens, in place)", best_seconds([&] {
+                    arena.reset();
+                    std::vector<yomika::Diagnostic> d;
+                    std::string_view copy = yomika::lex::sanitize_into(text, arena, d);
+                    ArenaVec<yomika::lex::Token> toks;
+                    std::string refusal;
+                    yomika::lex::build_tokens(copy, arena, toks, refusal);
+                    return yomika::pair_brackets_in_place(toks, arena, d).events.size;
                   })});
 
   const double base = rows[0].seconds;

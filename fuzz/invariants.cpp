@@ -1,14 +1,17 @@
 // The invariants of the pipeline and its outputs, shared by the fuzzer and the replay driver.
 #include "invariants.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/pipeline.hpp"
 #include "yomika/render/html.hpp"
 #include "yomika/render/serialize.hpp"
+#include "yomika/scan/triggers.hpp"
 #include "yomika/wire/json.hpp"
 
 namespace yomika::fuzz {
@@ -139,6 +142,48 @@ void check_html(std::string_view html, std::size_t container_opens, std::size_t 
     violated("container divs do not match the container sentinels", text);
 }
 
+// Every output becomes a Python str, so it must be valid UTF-8 (shortest forms, no surrogates).
+bool valid_utf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return false;
+    uint32_t cp = len == 1 ? b : len == 2 ? (b & 0x1Fu) : len == 3 ? (b & 0x0Fu) : (b & 0x07u);
+    for (std::size_t k = 1; k < len; ++k) {
+      auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// The normalized text holds sentinels written by assembly only: each has a registry entry of its
+// own kind, the k-th of them is the k-th record of the source-node table, and block and container
+// sentinels stand between two line feeds on each side.
+void check_sentinels(const ParseResult& r, std::string_view text) {
+  std::string_view t = r.normalized;
+  std::size_t k = 0;
+  for (std::size_t i = 0; i + 2 < t.size(); ++i) {
+    if (static_cast<unsigned char>(t[i]) != 0xEE || static_cast<unsigned char>(t[i + 1]) != 0x80) continue;
+    auto c = static_cast<unsigned char>(t[i + 2]);
+    if (c < 0x81 || c > 0x84) continue;
+    const auto kind = static_cast<EntryKind>(c - 0x81);
+    if (find_entry(r.registry, static_cast<uint32_t>(i)).kind != kind) violated("sentinel without an entry of its kind", text);
+    if (k >= r.node_count || r.nodes[k].entry.kind != kind) violated("sentinel does not match its source-node record", text);
+    ++k;
+    if (kind != EntryKind::Inline &&
+        (i < 2 || t.substr(i - 2, 2) != "\n\n" || i + 5 > t.size() || t.substr(i + 3, 2) != "\n\n"))
+      violated("block or container sentinel not between two line feeds on each side", text);
+    i += 2;
+  }
+  if (k != r.node_count || k != r.registry.keys.size()) violated("registry entries without a sentinel", text);
+}
+
 struct Outputs {
   std::string html, notation, nodes, pairs, diagnostics;
   std::size_t container_opens = 0, container_closes = 0;
@@ -172,11 +217,26 @@ Outputs run_once(std::string_view text) {
   for (const Diagnostic& d : r.diagnostics)
     if (!span_ok(d.span.start, d.span.end)) violated("diagnostic span outside the sanitized text", text);
 
+  check_sentinels(r, text);
+
+  // The block scanner the pipeline used finds exactly what the byte-at-a-time scanner finds.
+  {
+    Arena scratch;
+    ArenaVec<uint32_t> fast = scan::scan_triggers(r.sanitized, scratch);
+    ArenaVec<uint32_t> slow = scan::scan_triggers_scalar(r.sanitized, scratch);
+    if (fast.size != slow.size || !std::equal(fast.begin(), fast.end(), slow.begin()))
+      violated("the block trigger scanner disagrees with the scalar one", text);
+  }
+
   o.html = render::render_result_html(r);
   o.notation = render::serialize(r);
   o.nodes = wire::serialize_nodes(r.nodes, r.node_count);
   o.pairs = wire::serialize_pairs(r.pairs, r.pair_count);
   o.diagnostics = wire::serialize_diagnostics(r.diagnostics);
+
+  // parse_to_html's road: the renderer runs the pipeline itself, into the same arena.
+  std::string html, refusal2;
+  if (!render::render_html(doc, html, refusal2) || html != o.html) violated("render_html differs from rendering the parse", text);
   return o;
 }
 
@@ -210,6 +270,32 @@ std::string to_valid_utf8(const uint8_t* data, std::size_t size) {
   return out;
 }
 
+namespace {
+
+// The pieces of the token form of decode_input: every trigger, the keywords and quoted-reference
+// endings, kanji and kana for bases and targets, digits, accents, rule lines and line breaks.
+constexpr std::string_view kPieces[] = {
+    "｜", "《", "》", "《《", "》》", "［", "］", "＃", "※", "〔", "〕", "「", "」", "［＃", "※［＃", "］\n",
+    "」に傍点］", "」の左に傍点］", "」に白丸傍点］", "」に波線］", "」は縦中横］", "」は大見出し］",
+    "」は中見出し］", "」は小見出し］", "」、", "「」", "改ページ", "改丁", "改段", "改見開き", "地付き",
+    "罫囲み", "罫囲み終わり", "ここから字下げ", "ここから地付き", "ここで字下げ終わり", "ここで地付き終わり",
+    "ここから", "ここから地から", "地から", "字上げ", "字下げ", "割り注", "割り注終わり", "挿絵（", "）入る",
+    "（", "）", "一", "二", "レ", "一レ", "上", "甲", "、第3水準1-85-8", "、第3水準1-5-87", "、U+4E00", "、1-2-22",
+    "木＋駟のつくり", "丸1", "二の字点", "漢", "字", "々", "〆", "〇", "\xF0\xA0\xAE\x9F", "か", "な", "カ",
+    "a", "e'", "A", "&", "AE&", "'", ":", "/", "0", "1", "２", "255", "256", " ", "　", "\n", "\n\n", "\r\n",
+    "\r", "----------", "＝＝＝＝＝＝＝＝＝＝", "<", "\"", "\xEE\x80\x81", "\xEE\x80\x82", "\xEE\x80\x83",
+    "\xEE\x80\x84", "\xEF\xBB\xBF", "\xEE\x80\x80", "\xEF\xBF\xBD", "\t", "\xE3\x80\x80",
+};
+
+}  // namespace
+
+std::string decode_input(const uint8_t* data, std::size_t size) {
+  if (size == 0 || data[0] != 0xFF) return to_valid_utf8(data, size);
+  std::string out;
+  for (std::size_t i = 1; i < size; ++i) out += kPieces[data[i] % std::size(kPieces)];
+  return out;
+}
+
 void check_invariants(std::string_view text) {
   Outputs a = run_once(text);
   Outputs b = run_once(text);
@@ -217,6 +303,8 @@ void check_invariants(std::string_view text) {
   if (a.html != b.html || a.notation != b.notation || a.nodes != b.nodes || a.pairs != b.pairs ||
       a.diagnostics != b.diagnostics)
     violated("two runs gave different outputs", text);
+  for (const std::string* out : {&a.html, &a.notation, &a.nodes, &a.pairs, &a.diagnostics})
+    if (!valid_utf8(*out)) violated("an output is not valid UTF-8", text);
   for (const std::string* json : {&a.nodes, &a.pairs, &a.diagnostics}) {
     JsonCheck j{*json};
     if (!j.whole()) violated("JSON output does not parse", text);

@@ -14,7 +14,7 @@ static void replay(const fs::path& p, std::size_t& count) {
   std::ifstream in(p, std::ios::binary);
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   yomika::fuzz::check_invariants(
-      yomika::fuzz::to_valid_utf8(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
+      yomika::fuzz::decode_input(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
   ++count;
 }
 

@@ -2,8 +2,10 @@
 //
 // This file only converts: it reads the caller's str as UTF-8, hands the bytes to the pipeline,
 // and turns the resulting bytes back into str or int. No parsing logic lives here, and no Python
-// object reaches the core. The module has one execution step, which creates the Document type
-// (once per process) and adds Document and parse_to_html to the module and to __all__.
+// object reaches the core. Both conversions work on the str's own storage (py/transcode.hpp)
+// rather than through the interpreter's UTF-8 codec, which cost more than the parse itself. The
+// module has one execution step, which creates the Document type (once per process) and adds
+// Document and parse_to_html to the module and to __all__.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -19,6 +21,11 @@
 #include <string_view>
 #include <thread>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "transcode.hpp"
 #include "yomika/alloc/arena.hpp"
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/pipeline/pipeline.hpp"
@@ -118,9 +125,72 @@ void add_source_note() {
   PyErr_SetRaisedException(exc);
 }
 
-// The UTF-8 form of `source`, cached by the interpreter on the str object and valid as long as
-// the object lives.
-bool source_bytes(PyObject* source, std::string_view& out) {
+// Buffers of at least this size are fresh mappings on every call: the C library serves smaller
+// ones from a heap it keeps between calls, whose pages are already present, but hands larger ones
+// back to the system when they are freed. A fresh mapping is filled one 4 KiB page fault at a
+// time, which cost a third of a whole parse of the books at 10 MB; asking for huge pages on such
+// a buffer before its first use takes that away (see bench/RESULTS.md).
+constexpr std::size_t kFreshMappingBytes = std::size_t{32} << 20;
+
+// Asks for huge pages on the whole pages inside [p, p + n) of a buffer about to be filled. Only a
+// hint: where the system has no huge pages nothing changes.
+void advise_huge(void* p, std::size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (n < kFreshMappingBytes) return;
+  constexpr uintptr_t kPage = 4096;
+  uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kPage - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
+// The source as UTF-8: a view of the str's own storage when that is ASCII and no copy is wanted,
+// otherwise a malloc'd buffer of exactly the encoded length.
+class SourceBytes {
+ public:
+  SourceBytes() = default;
+  SourceBytes(const SourceBytes&) = delete;
+  SourceBytes& operator=(const SourceBytes&) = delete;
+  ~SourceBytes() { std::free(owned_); }
+
+  std::string_view view() const { return view_; }
+  void borrow(std::string_view v) { view_ = v; }
+  bool allocate(std::size_t n) {
+    if (n == 0) return true;
+    owned_ = static_cast<char*>(std::malloc(n));
+    if (!owned_) return false;
+    advise_huge(owned_, n);
+    view_ = std::string_view(owned_, n);
+    return true;
+  }
+  char* data() { return owned_; }
+  // Hands the buffer (nullptr for an empty source) to the caller, who frees it with std::free.
+  char* release() {
+    char* p = owned_;
+    owned_ = nullptr;
+    return p;
+  }
+  void reset() {
+    std::free(owned_);
+    owned_ = nullptr;
+    view_ = {};
+  }
+
+ private:
+  char* owned_ = nullptr;
+  std::string_view view_;
+};
+
+// Reads `source` as UTF-8 into `out` straight from the str's storage (one, two or four bytes per
+// character). The interpreter's own UTF-8 form is neither used nor made: it would stay attached to
+// the caller's string, as large as the text, for as long as the string lives. `own` asks for a
+// private copy even where a view would do. A source longer than `limit` bytes raises ValueError
+// before anything is allocated.
+bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
+  namespace tc = yomika_py::transcode;
   if (!PyUnicode_Check(source)) {
     PyObject* qualname = PyType_GetQualName(Py_TYPE(source));
     if (qualname) {
@@ -130,13 +200,50 @@ bool source_bytes(PyObject* source, std::string_view& out) {
     add_source_note();
     return false;
   }
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(source, &len);
-  if (!utf8) {
-    add_source_note();  // lone surrogates: the interpreter's UnicodeEncodeError
+  const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(source));
+  const void* chars = PyUnicode_DATA(source);
+  const int kind = PyUnicode_KIND(source);
+  const bool ascii = PyUnicode_IS_ASCII(source);
+  tc::EncodedSize size{n, false};
+  if (!ascii) {
+    if (kind == PyUnicode_1BYTE_KIND) size = tc::utf8_size(static_cast<const uint8_t*>(chars), n);
+    else if (kind == PyUnicode_2BYTE_KIND) size = tc::utf8_size(static_cast<const uint16_t*>(chars), n);
+    else size = tc::utf8_size(static_cast<const uint32_t*>(chars), n);
+  }
+  if (size.surrogate) {
+    // No UTF-8 form exists; the interpreter's codec raises its UnicodeEncodeError, as for any
+    // other caller, and caches nothing when it fails.
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(source, &len);
+    if (!utf8) {
+      add_source_note();
+      return false;
+    }
+    size.bytes = static_cast<uint64_t>(len);  // not reached: the codec refuses every surrogate
+  }
+  if (size.bytes > limit) {
+    PyErr_SetString(PyExc_ValueError, "source exceeds 4 GiB (u32::MAX) span limit");
     return false;
   }
-  out = std::string_view(utf8, static_cast<std::size_t>(len));
+  if (size.bytes > SIZE_MAX) {
+    PyErr_NoMemory();
+    return false;
+  }
+  if (ascii && !own) {
+    // The str outlives the call and the pipeline runs no Python code, so its storage serves as
+    // the source directly.
+    out.borrow(std::string_view(static_cast<const char*>(chars), n));
+    return true;
+  }
+  if (!out.allocate(static_cast<std::size_t>(size.bytes))) {
+    PyErr_NoMemory();
+    return false;
+  }
+  if (size.bytes == 0) return true;
+  if (ascii) std::memcpy(out.data(), chars, n);
+  else if (kind == PyUnicode_1BYTE_KIND) tc::encode_utf8(static_cast<const uint8_t*>(chars), n, out.data(), size.bytes);
+  else if (kind == PyUnicode_2BYTE_KIND) tc::encode_utf8(static_cast<const uint16_t*>(chars), n, out.data(), size.bytes);
+  else tc::encode_utf8(static_cast<const uint32_t*>(chars), n, out.data(), size.bytes);
   return true;
 }
 
@@ -147,11 +254,55 @@ bool reserve_arena(yomika::Arena& arena, uint64_t len) {
     PyErr_NoMemory();
     return false;
   }
+  if (want >= kFreshMappingBytes) {
+    // The first allocation of a fresh arena starts its first block; given back at once, it only
+    // tells where the block lies.
+    void* block = arena.alloc(1, 1);
+    arena.give_back(block, 1);
+    advise_huge(block, static_cast<std::size_t>(want));
+  }
   return true;
 }
 
+// Below this length the interpreter's own decoder, with its cached one-character strings, is as
+// quick as the two passes below.
+constexpr std::size_t kShortText = 64;
+
+// A new str from UTF-8 bytes, equal in value and representation to what
+// PyUnicode_FromStringAndSize makes: the narrowest storage for its largest character, decoded
+// straight into the str's buffer. Bytes that are not valid UTF-8 (which the core never writes)
+// go to the interpreter's decoder, so that its UnicodeDecodeError is raised unchanged.
 PyObject* str_from(std::string_view bytes) {
-  return PyUnicode_FromStringAndSize(bytes.empty() ? "" : bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  namespace tc = yomika_py::transcode;
+  if (bytes.size() < kShortText || bytes.size() > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+    return PyUnicode_FromStringAndSize(bytes.empty() ? "" : bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  }
+  tc::DecodedShape shape = tc::utf8_shape(bytes.data(), bytes.size());
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), static_cast<Py_UCS4>(shape.max_char));
+  if (!str) return nullptr;
+  void* data = PyUnicode_DATA(str);
+  advise_huge(data, shape.chars * static_cast<std::size_t>(PyUnicode_KIND(str)));
+  bool ok = true;
+  switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND:
+      if (PyUnicode_IS_ASCII(str)) {
+        std::memcpy(data, bytes.data(), bytes.size());  // every byte below 0x80: ASCII as it stands
+      } else {
+        ok = tc::decode_utf8(bytes.data(), bytes.size(), static_cast<uint8_t*>(data), shape.chars);
+      }
+      break;
+    case PyUnicode_2BYTE_KIND:
+      ok = tc::decode_utf8(bytes.data(), bytes.size(), static_cast<uint16_t*>(data), shape.chars);
+      break;
+    default:
+      ok = tc::decode_utf8(bytes.data(), bytes.size(), static_cast<uint32_t*>(data), shape.chars);
+      break;
+  }
+  if (!ok) {
+    Py_DECREF(str);
+    return PyUnicode_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  }
+  return str;
 }
 
 PyObject* value_error(const std::string& message) {
@@ -251,17 +402,12 @@ PyObject* document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
   }
   if (!check_present(kDocumentNew, source)) return nullptr;
-  std::string_view bytes;
-  if (!source_bytes(source, bytes)) return nullptr;
-
   // A caller's huge string must not abort the process: the copy and the reservation are asked
   // for with checked allocations and a refusal becomes MemoryError.
-  char* copy = nullptr;
-  if (!bytes.empty()) {
-    copy = static_cast<char*>(std::malloc(bytes.size()));
-    if (!copy) return PyErr_NoMemory();
-    std::memcpy(copy, bytes.data(), bytes.size());
-  }
+  SourceBytes bytes;
+  if (!read_source(source, /*own=*/true, UINT64_MAX, bytes)) return nullptr;
+  const std::size_t len = bytes.view().size();
+  char* copy = bytes.release();
 
   PyObject* empty = PyTuple_New(0);
   PyObject* self = empty ? PyBaseObject_Type.tp_new(type, empty, nullptr) : nullptr;
@@ -272,7 +418,7 @@ PyObject* document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   }
   auto* d = reinterpret_cast<DocumentObject*>(self);
   d->source = copy;
-  d->source_len = bytes.size();
+  d->source_len = len;
   new (&d->arena) yomika::Arena();
   new (&d->borrows) std::atomic<int64_t>(0);
   new (&d->owner) std::thread::id(std::this_thread::get_id());
@@ -429,19 +575,31 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
     }
   }
   if (!check_present(kParseToHtml, source)) return nullptr;
-  std::string_view bytes;
-  if (!source_bytes(source, bytes)) return nullptr;
-  if (bytes.size() > kMaxSpanSource) return value_error("source exceeds 4 GiB (u32::MAX) span limit");
+  SourceBytes bytes;
+  if (!read_source(source, /*own=*/false, kMaxSpanSource, bytes)) return nullptr;
 
-  // The caller's str outlives this call and the pipeline runs no Python code, so its UTF-8 form
-  // serves as the document's source directly; a private copy would only double the memory.
-  yomika::Arena arena;
-  if (!reserve_arena(arena, bytes.size())) return nullptr;
+  // Each buffer goes as soon as nothing reads it: the source copy once the parse has made its
+  // own sanitized copy in the arena, the arena once the HTML is written. The call's peak is then
+  // the largest of three phases (source and parse, parse and HTML, HTML and result str) rather
+  // than the sum of all four.
   std::string html, refusal;
-  bool ok = abort_on_bad_alloc([&] {
-    yomika::YomikaDoc doc{bytes, &arena};
-    return yomika::render::render_html(doc, html, refusal);
-  });
+  bool ok = false;
+  {
+    yomika::Arena arena;
+    if (!reserve_arena(arena, bytes.view().size())) return nullptr;
+    ok = abort_on_bad_alloc([&] {
+      yomika::ParseResult result;
+      if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal)) return false;
+      // Every span and record indexes the sanitized text; should that ever be the source itself,
+      // the source stays.
+      auto src = reinterpret_cast<uintptr_t>(bytes.view().data());
+      auto sanitized = reinterpret_cast<uintptr_t>(result.sanitized.data());
+      if (sanitized < src || sanitized > src + bytes.view().size()) bytes.reset();
+      html = yomika::render::render_result_html(result);
+      return true;
+    });
+  }
+  bytes.reset();
   return ok ? str_from(html) : value_error(refusal);
 }
 

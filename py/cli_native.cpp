@@ -26,7 +26,7 @@ PyObject* sanitize(PyObject*, PyObject* arg) {
 }
 
 PyMethodDef methods[] = {
-    {"sanitize", sanitize, METH_O, "sanitize(text)\n--\n\nThe text as the parser reads it (all reported spans index it)."},
+    {"sanitize", sanitize, METH_O, "sanitize($module, text, /)\n--\n\nThe text as the parser reads it (all reported spans index it)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

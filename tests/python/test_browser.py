@@ -1,13 +1,22 @@
-"""The converter's page of our sample text in a real browser (headless Chromium), in horizontal
-and vertical writing: ruby sits above or beside its base, emphasis marks are drawn, indented
-blocks are indented, and nothing overflows the text column. Screenshots are kept in
-build/screenshots for a person to look at."""
+"""The converter's pages in a real browser (headless Chromium, driven over its DevTools pipe):
+the bundled sample, a page of every construct, and a Shift_JIS zip of a real book turned into a
+vertical page with one command. The checks read the browser's own layout: ruby sits above or
+beside its base, emphasis marks and side lines are drawn, indented and end-aligned lines and
+blocks move by their amounts, nothing overflows the text column, and a vertical book starts at
+the right edge and scrolls over its whole length. Screenshots are kept in build/screenshots for a
+person to look at."""
 
+import base64
+import fcntl
 import json
 import os
-import re
+import select
 import shutil
 import subprocess
+import sys
+import tempfile
+import time
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -17,6 +26,7 @@ import yomika_cli  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "sample.txt"
+CORPUS = ROOT.parent / "shared" / "corpus"
 SHOTS = ROOT / "build" / "screenshots"
 
 
@@ -33,92 +43,325 @@ pytestmark = pytest.mark.skipif(
     BROWSER is None, reason="no Chromium found (the test command installs Debian's chromium where it can)"
 )
 
-# Runs in the page after layout and writes its findings into <pre id="probe">.
+
+class Chromium:
+    """One headless browser, spoken to over --remote-debugging-pipe: JSON messages ended by a NUL
+    byte, commands on the browser's descriptor 3 and answers on its descriptor 4. This needs
+    nothing beyond the browser itself, and its screenshots show the viewport as a reader sees it
+    (the --screenshot switch places vertical pages wrongly)."""
+
+    def __init__(self, binary, width=1100, height=900):
+        self.width, self.height = width, height
+        self.profile = tempfile.TemporaryDirectory()
+        command_read, self.command_write = os.pipe()
+        self.answer_read, answer_write = os.pipe()
+
+        def wire():  # in the child: the two pipe ends become descriptors 3 and 4
+            commands = fcntl.fcntl(command_read, fcntl.F_DUPFD, 10)
+            answers = fcntl.fcntl(answer_write, fcntl.F_DUPFD, 10)
+            os.dup2(commands, 3)
+            os.dup2(answers, 4)
+
+        self.process = subprocess.Popen(
+            [BROWSER, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--no-first-run",
+             "--remote-debugging-pipe", f"--user-data-dir={self.profile.name}", "about:blank"],
+            preexec_fn=wire, close_fds=False,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        )
+        os.close(command_read)
+        os.close(answer_write)
+        self.pending = b""
+        self.last_id = 0
+        self.events = []
+        self.session = None
+
+    def _receive(self, deadline):
+        while b"\0" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.answer_read], [], [], left)[0]:
+                raise TimeoutError("the browser did not answer in time")
+            chunk = os.read(self.answer_read, 1 << 16)
+            if not chunk:
+                raise RuntimeError("the browser closed its pipe")
+            self.pending += chunk
+        message, self.pending = self.pending.split(b"\0", 1)
+        return json.loads(message)
+
+    def send(self, method, timeout=60, **params):
+        self.last_id += 1
+        message = {"id": self.last_id, "method": method, "params": params}
+        if self.session and not method.startswith(("Target.", "Browser.")):
+            message["sessionId"] = self.session
+        os.write(self.command_write, json.dumps(message).encode() + b"\0")
+        deadline = time.monotonic() + timeout
+        while True:
+            reply = self._receive(deadline)
+            if reply.get("id") == self.last_id:
+                if "error" in reply:
+                    raise RuntimeError(f"{method}: {reply['error']}")
+                return reply["result"]
+            self.events.append(reply)
+
+    def _wait_event(self, name, timeout=60):
+        deadline = time.monotonic() + timeout
+        while True:
+            for i, event in enumerate(self.events):
+                if event.get("method") == name:
+                    return self.events.pop(i)
+            self.events.append(self._receive(deadline))
+
+    def open(self, path):
+        if self.session is None:
+            target = self.send("Target.createTarget", url="about:blank")["targetId"]
+            self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+            self.send("Page.enable")
+            self.send("Emulation.setDeviceMetricsOverride", width=self.width, height=self.height,
+                      deviceScaleFactor=1, mobile=False)
+        self.events.clear()
+        self.send("Page.navigate", url=Path(path).as_uri())
+        self._wait_event("Page.loadEventFired")
+        self.evaluate("document.fonts.ready.then(() => true)")
+
+    def evaluate(self, expression):
+        reply = self.send("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
+        if "exceptionDetails" in reply:
+            raise RuntimeError(reply["exceptionDetails"])
+        return reply["result"].get("value")
+
+    def screenshot(self, name):
+        SHOTS.mkdir(parents=True, exist_ok=True)
+        data = base64.b64decode(self.send("Page.captureScreenshot", format="png")["data"])
+        (SHOTS / name).write_bytes(data)
+        assert len(data) > 1000
+
+    def close(self):
+        try:
+            self.send("Browser.close", timeout=10)
+        except (OSError, RuntimeError, TimeoutError):
+            pass
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        os.close(self.command_write)
+        os.close(self.answer_read)
+        self.profile.cleanup()
+
+
+@pytest.fixture(scope="module")
+def browser():
+    chromium = Chromium(BROWSER)
+    yield chromium
+    chromium.close()
+
+
+# Measures the page from the browser's layout. "Start" and "end" are along the line (left and
+# right in horizontal writing, top and bottom in vertical writing).
 PROBE = r"""
-<script>
-window.addEventListener('load', async () => {
-  await document.fonts.ready;
-  const vertical = document.body.classList.contains('yomika-vertical');
-  const main = document.querySelector('main').getBoundingClientRect();
-  const out = {ruby: [], bouten: [], indent: [], overflow: [], vertical};
-  for (const ruby of document.querySelectorAll('ruby')) {
+(() => {
+  const vertical = document.documentElement.classList.contains('yomika-vertical');
+  const start = (r) => vertical ? r.top : r.left;
+  const end = (r) => vertical ? r.bottom : r.right;
+  const text = (el) => { const r = document.createRange(); r.selectNodeContents(el); return r.getBoundingClientRect(); };
+  const em = (el) => parseFloat(getComputedStyle(el).fontSize);
+  const main = document.querySelector('main');
+  const out = {vertical, title: document.title, ruby: [], bouten: [], lines: [], blocks: [], overflow: []};
+  for (const ruby of main.querySelectorAll('ruby')) {
     const rt = ruby.querySelector('rt').getBoundingClientRect();
     const range = document.createRange();
     range.selectNodeContents(ruby);
     range.setEndBefore(ruby.querySelector('rp') || ruby.querySelector('rt'));
     const base = range.getBoundingClientRect();
+    // The font's content box is taller than its glyphs, so the reading may overlap the base's
+    // box a little; it must stand on the far side of the base's middle.
     out.ruby.push({text: ruby.textContent,
-                   // The font's content box is taller than its glyphs, so the reading may overlap
-                   // the base's box a little; it must stand on the far side of the base's middle.
                    ok: vertical ? rt.left >= (base.left + base.right) / 2 && rt.right > base.right
                                 : rt.bottom <= (base.top + base.bottom) / 2 && rt.top < base.top});
   }
-  for (const em of document.querySelectorAll('em.yomika-bouten')) {
-    const s = getComputedStyle(em);
-    const style = s.textEmphasisStyle || s.webkitTextEmphasisStyle;
-    const line = s.textDecorationLine;
-    const r = em.getBoundingClientRect();
-    out.bouten.push({cls: em.className, drawn: (style !== 'none' || line !== 'none') && r.width > 0 && r.height > 0});
+  for (const el of main.querySelectorAll('em.yomika-bouten')) {
+    const s = getComputedStyle(el);
+    const r = el.getBoundingClientRect();
+    out.bouten.push({cls: el.className, mark: s.textEmphasisStyle || s.webkitTextEmphasisStyle,
+                     line: s.textDecorationLine, drawn: r.width > 0 && r.height > 0});
   }
-  const firstP = document.querySelector('main > p').getBoundingClientRect();
-  for (const div of document.querySelectorAll('.yomika-container-indent')) {
-    const p = div.querySelector('p');
-    if (!p) continue;
-    const r = p.getBoundingClientRect();
-    const amount = Number(div.dataset.amount);
-    const shift = vertical ? r.top - firstP.top : r.left - firstP.left;
-    out.indent.push({amount, shift, fontSize: parseFloat(getComputedStyle(p).fontSize)});
+  for (const line of main.querySelectorAll('.yomika-line')) {
+    const p = line.parentElement.getBoundingClientRect(), t = text(line);
+    out.lines.push({indent: Number(line.dataset.indent || 0), alignEnd: line.dataset.alignEnd ?? null,
+                    startGap: start(t) - start(p), endGap: end(p) - end(t), em: em(line)});
   }
-  for (const el of document.querySelectorAll('main *')) {
-    if (el.hidden || el.closest('[hidden]') || el.tagName === 'RP') continue;
+  for (const div of main.querySelectorAll('.yomika-container-indent, .yomika-container-align-end')) {
+    const d = div.getBoundingClientRect();
+    for (const p of div.querySelectorAll(':scope > p')) {
+      const t = text(p);
+      out.blocks.push({kind: div.classList.contains('yomika-container-indent') ? 'indent' : 'align-end',
+                       amount: Number(div.dataset.amount ?? div.dataset.offset),
+                       startGap: start(t) - start(d), endGap: end(d) - end(t), em: em(p)});
+    }
+  }
+  const column = main.getBoundingClientRect();
+  for (const el of main.querySelectorAll('*')) {
+    if (el.closest('[hidden]') || el.tagName === 'RP') continue;
     const r = el.getBoundingClientRect();
     if (r.width === 0 && r.height === 0) continue;
-    const over = vertical ? (r.top < main.top - 1 || r.bottom > main.bottom + 1)
-                          : (r.left < main.left - 1 || r.right > main.right + 1);
-    if (over) out.overflow.push(el.tagName + '.' + el.className);
+    if (start(r) < start(column) - 1 || end(r) > end(column) + 1) out.overflow.push(el.tagName + '.' + el.className);
   }
-  const pre = document.createElement('pre');
-  pre.id = 'probe';
-  pre.textContent = JSON.stringify(out);
-  document.body.appendChild(pre);
-});
-</script>
+  return out;
+})()
 """
 
 
-def chromium(*args):
-    return subprocess.run(
-        [BROWSER, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--window-size=1100,900", *args],
-        capture_output=True,
-        timeout=120,
-    )
-
-
-@pytest.mark.parametrize("vertical", [False, True], ids=["horizontal", "vertical"])
-def test_sample_page_lays_out(tmp_path, vertical):
-    text = SAMPLE.read_text(encoding="utf-8")
-    page = yomika_cli.convert_text(text, "sample.txt", to="page", vertical=vertical).output
-    mode = "vertical" if vertical else "horizontal"
-    SHOTS.mkdir(parents=True, exist_ok=True)
-    plain = tmp_path / f"sample-{mode}.html"
-    plain.write_text(page, encoding="utf-8")
-    shot = SHOTS / f"sample-{mode}.png"
-    chromium(f"--screenshot={shot}", plain.as_uri())
-    assert shot.exists() and shot.stat().st_size > 1000
-
-    probed = tmp_path / f"probe-{mode}.html"
-    probed.write_text(page.replace("</body>", PROBE + "</body>"), encoding="utf-8")
-    dom = chromium("--virtual-time-budget=10000", "--dump-dom", probed.as_uri()).stdout.decode("utf-8")
-    found = re.search(r'<pre id="probe">(.*?)</pre>', dom, re.S)
-    assert found, "the probe script did not report"
-    report = json.loads(found.group(1).replace("&quot;", '"').replace("&amp;", "&").replace("&lt;", "<").replace("&gt;", ">"))
-
+def check_layout(report, vertical):
     assert report["vertical"] == vertical
-    assert report["ruby"], "the sample has ruby"
     assert [r["text"] for r in report["ruby"] if not r["ok"]] == []
-    assert report["bouten"], "the sample has emphasis marks"
-    assert [b["cls"] for b in report["bouten"] if not b["drawn"]] == []
-    assert report["indent"], "the sample has an indented block"
-    for block in report["indent"]:
-        assert block["shift"] == pytest.approx(block["amount"] * block["fontSize"], abs=2)
+    for b in report["bouten"]:
+        assert b["drawn"] and (b["mark"] != "none" or b["line"] != "none"), b
+    for line in report["lines"]:  # unmarked lines of a cut paragraph start at its start
+        if line["alignEnd"] is None:
+            assert line["startGap"] == pytest.approx(line["indent"] * line["em"], abs=2), line
+        else:
+            assert line["endGap"] == pytest.approx(int(line["alignEnd"]) * line["em"], abs=2), line
+    for block in report["blocks"]:
+        gap = block["startGap"] if block["kind"] == "indent" else block["endGap"]
+        assert gap == pytest.approx(block["amount"] * block["em"], abs=2), block
     assert report["overflow"] == []
+
+
+def page_of(browser, tmp_path, text, name, vertical):
+    page = yomika_cli.convert_text(text, name, to="page", vertical=vertical).output
+    path = tmp_path / f"{name}-{'vertical' if vertical else 'horizontal'}.html"
+    path.write_text(page, encoding="utf-8")
+    browser.open(path)
+    return browser.evaluate(PROBE)
+
+
+MODES = pytest.mark.parametrize("vertical", [False, True], ids=["horizontal", "vertical"])
+
+
+@MODES
+def test_sample_page_lays_out(browser, tmp_path, vertical):
+    report = page_of(browser, tmp_path, SAMPLE.read_text(encoding="utf-8"), "sample", vertical)
+    browser.screenshot(f"sample-{'vertical' if vertical else 'horizontal'}.png")
+    check_layout(report, vertical)
+    assert report["title"] == "雨の古本屋"
+    assert report["ruby"] and report["bouten"] and report["blocks"], "the sample has these constructs"
+
+
+# One line or block of every construct that the stylesheet dresses.
+CONSTRUCTS = """\
+見本帳
+　ルビ：｜古本屋《ふるほんや》と帳場《ちょうば》。二重ルビ：《《ここにあった》》。
+　傍点：ごま［＃「ごま」に傍点］、白ごま［＃「白ごま」に白ゴマ傍点］、丸［＃「丸」に丸傍点］、白丸［＃「白丸」に白丸傍点］、二重丸［＃「二重丸」に二重丸傍点］、蛇の目［＃「蛇の目」に蛇の目傍点］、ばつ［＃「ばつ」にばつ傍点］、白三角［＃「白三角」に白三角傍点］。
+　線：波線［＃「波線」に波線］、傍線［＃「傍線」に傍線］、二重傍線［＃「二重傍線」に二重傍線］。
+　左側：左ごま［＃「左ごま」の左に傍点］、左傍線［＃「左傍線」の左に傍線］、左波線［＃「左波線」の左に波線］。
+　縦中横：昭和31［＃「31」は縦中横］年。返り点：学［＃二］而時習［＃一］之、不［＃レ］亦説［＃（ヤ）］乎。
+　外字：※［＃「木＋駟のつくり」、第3水準1-85-8］と※［＃「登録のない字」、未登録］。注記：ここに［＃編集注記］隠れた注。
+　割り注：本文［＃割り注］注の文字列が
+次の行に続く［＃割り注終わり］本文。
+［＃３字下げ］三字下げの一行、折り返しても三字下げのまま続くほど長い一行を、ここに書いておくことにする。
+［＃地付き］地付きの一行
+［＃地から２字上げ］地から二字上げの一行
+［＃ここから２字下げ］
+二字下げの塊。
+［＃ここで字下げ終わり］
+［＃ここから地から１字上げ］
+地から一字上げの塊。
+［＃ここで地付き終わり］
+［＃罫囲み］
+罫で囲んだ文。
+［＃罫囲み終わり］
+［＃改段］
+改段のあと。
+［＃改ページ］
+改ページのあと。
+"""
+
+STYLES = r"""
+(() => {
+  const s = (q, pseudo) => getComputedStyle(document.querySelector(q), pseudo);
+  const rect = (q) => document.querySelector(q).getBoundingClientRect();
+  return {
+    marks: [...document.querySelectorAll('em.yomika-bouten')].map((e) => e.className.split(' ')[1]),
+    tcy: s('.yomika-tcy').textCombineUpright,
+    kaeriten: [parseFloat(s('.yomika-kaeriten').fontSize) / parseFloat(s('main').fontSize), s('.yomika-kaeriten').verticalAlign],
+    gaiji: s('.yomika-gaiji[data-description]', '::before').content,
+    warichu: [s('.yomika-warichu', '::before').content, document.querySelectorAll('.yomika-warichu').length],
+    hidden: rect('.yomika-annotation').width + rect('.yomika-annotation').height,
+    box: [s('.yomika-container-keigakomi').borderTopStyle, s('.yomika-container-keigakomi').borderLeftStyle],
+    pageBreak: s('.yomika-page-break').borderBlockStartStyle,
+    sectionBreak: s('.yomika-section-break', '::after').content,
+  };
+})()
+"""
+
+
+@MODES
+def test_every_construct_is_dressed(browser, tmp_path, vertical):
+    report = page_of(browser, tmp_path, CONSTRUCTS, "constructs", vertical)
+    browser.screenshot(f"constructs-{'vertical' if vertical else 'horizontal'}.png")
+    check_layout(report, vertical)
+    assert sum(bool(line["indent"] or line["alignEnd"]) for line in report["lines"]) == 3
+    assert len(report["blocks"]) == 2
+    styles = browser.evaluate(STYLES)
+    assert sorted(set(styles["marks"])) == sorted(
+        "yomika-bouten-" + k
+        for k in ("goma white-sesame circle white-circle double-circle janome cross white-triangle "
+                  "wavy-line under-line double-under-line").split()
+    )
+    assert styles["tcy"] == "all"
+    assert styles["kaeriten"] == [pytest.approx(0.55), "sub"]
+    assert styles["gaiji"] == '"〓("'
+    # A note that runs over a line break stays one element.
+    assert styles["warichu"] == ['"（"', 1]
+    assert styles["hidden"] == 0
+    assert styles["box"] == ["solid", "solid"]
+    assert styles["pageBreak"] == "dashed"
+    assert styles["sectionBreak"] == '"＊"'
+
+
+# What cp932 decodes 0x815C and its kind to: texts in Shift_JIS files come back this way.
+CP932_FORMS = str.maketrans({"\u2014": "\u2015", "\u301c": "\uff5e", "\u2016": "\u2225", "\u2212": "\uff0d",
+                             "\u00a2": "\uffe0", "\u00a3": "\uffe1", "\u00ac": "\uffe2"})
+
+BOOK_PROBE = r"""
+(() => {
+  const paragraphs = document.querySelectorAll('main > p');
+  const first = paragraphs[0].getBoundingClientRect();
+  const atStart = {scrollX, right: first.right, left: first.left, width: innerWidth,
+                   scrollWidth: document.scrollingElement.scrollWidth};
+  window.dispatchEvent(new WheelEvent('wheel', {deltaY: 300, cancelable: true}));
+  const wheeled = scrollX;
+  scrollTo({left: -document.scrollingElement.scrollWidth});
+  const last = paragraphs[paragraphs.length - 1].getBoundingClientRect();
+  const atEnd = {left: last.left, right: last.right, scrollX};
+  scrollTo({left: 0});
+  return {atStart, wheeled, atEnd};
+})()
+"""
+
+
+@pytest.mark.skipif(not (CORPUS / "kumo_no_ito.txt").exists(), reason="the corpus (../shared/corpus) is absent")
+def test_shift_jis_zip_of_a_book_becomes_a_vertical_page(browser, tmp_path):
+    text = (CORPUS / "kumo_no_ito.txt").read_text(encoding="utf-8").translate(CP932_FORMS)
+    archive = tmp_path / "kumo_no_ito.zip"
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("kumo_no_ito/kumo_no_ito.txt", text.replace("\n", "\r\n").encode("cp932"))
+    page = tmp_path / "kumo_no_ito.html"
+    run = subprocess.run([sys.executable, "-m", "yomika_cli", "--vertical", str(archive), "-o", str(page)],
+                         capture_output=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+
+    browser.open(page)
+    report = browser.evaluate(PROBE)
+    browser.screenshot("book-vertical.png")
+    check_layout(report, vertical=True)
+    assert report["title"] == "蜘蛛の糸"
+    assert len(report["ruby"]) > 50 and report["lines"]
+
+    # The book opens at its beginning, on the right, and scrolls leftwards to its very end.
+    book = browser.evaluate(BOOK_PROBE)
+    start = book["atStart"]
+    assert start["scrollX"] == 0 and start["width"] - 200 < start["right"] <= start["width"]
+    assert start["scrollWidth"] > 3 * start["width"]
+    assert book["wheeled"] == -300, "the wheel moves the page forward"
+    assert book["atEnd"]["scrollX"] < 0 and 0 <= book["atEnd"]["left"] < start["width"]

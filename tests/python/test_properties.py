@@ -20,7 +20,8 @@ PIECES = [
     "----------", "&", "<", ">", '"', "'", "\ue001", "\ue002", "\ue003", "\ue004", "\ufeff", "\ue000",
 ]
 
-texts = st.lists(st.sampled_from(PIECES), max_size=60).map("".join)
+# Mostly notation, with arbitrary characters (any plane, controls included) mixed in.
+texts = st.lists(st.one_of(st.sampled_from(PIECES), st.text(max_size=3)), max_size=60).map("".join)
 
 
 @settings(max_examples=400, deadline=None)

@@ -10,7 +10,13 @@ import pytest
 
 import yomika_py
 
-TEXT = "｜吾輩《わがはい》は猫である。［＃「猫」に傍点］\n［＃ここから２字下げ］\n本文「《」\n［＃ここで字下げ終わり］\n" * 50
+# Constructs on every line, so that every repetition adds nodes, pairs and diagnostics (stray
+# closers) to each output: an unclosed 「 or 《 here would turn the rest into plain text.
+TEXT = (
+    "｜吾輩《わがはい》は猫である。［＃「猫」に傍点］\n［＃ここから２字下げ］\n"
+    "本文》］※［＃「木＋駟のつくり」、第3水準1-85-8］\n［＃ここで字下げ終わり］\n"
+) * 50
+OUTPUTS = ["to_html", "serialize", "nodes", "pairs", "diagnostics"]
 
 
 def rss_kib():
@@ -68,15 +74,21 @@ def test_foreign_thread_raises_and_owner_still_works(method):
 
 
 def test_document_asked_many_times_holds_steady_memory():
-    doc = yomika_py.Document(TEXT * 20)
-    for _ in range(200):
-        doc.to_html()
+    doc = yomika_py.Document(TEXT * 4)
+    # Every output is large enough that keeping one of them, or one parse, per call would add
+    # far more than the limit over the loop.
+    sizes = {name: len(getattr(doc, name)()) for name in OUTPUTS}
+    assert min(sizes.values()) * 2_000 > 100 * 8 * 1024, sizes
+    for _ in range(40):
+        for name in OUTPUTS:
+            getattr(doc, name)()
     gc.collect()
     base = rss_kib()
-    for _ in range(10_000):
-        doc.nodes()
+    for _ in range(2_000):
+        for name in OUTPUTS:  # 10 000 calls in all
+            getattr(doc, name)()
     gc.collect()
-    assert rss_kib() - base < 8 * 1024  # KiB: a leak of one parse per call would be gigabytes
+    assert rss_kib() - base < 8 * 1024  # KiB
 
 
 def test_creating_and_dropping_documents_does_not_grow():

@@ -43,4 +43,9 @@ struct Paired {
 // (innermost first) to diagnostics.
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
 
+// The same, writing each event over its own token: a token and an event have the same size, and
+// the token stream, read once, is dead after pairing. The stream's storage (and capacity) becomes
+// the event array; `tokens` is left empty.
+Paired pair_brackets_in_place(ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
+
 }  // namespace yomika

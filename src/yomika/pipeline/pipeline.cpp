@@ -15,17 +15,15 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
   out = ParseResult{};
 
   std::vector<Diagnostic> diagnostics;
-  std::string_view sanitized;
-  {
-    lex::Sanitized s;
-    lex::sanitize(doc.source, s, diagnostics);
-    sanitized = arena.copy(s.text);
-  }
+  // Phase 0 and the copy into the arena in one: a text that Phase 0 changes is written there
+  // directly rather than built aside and copied.
+  const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
 
   ArenaVec<lex::Token> tokens;
   if (!lex::build_tokens(sanitized, arena, tokens, refusal)) return false;
 
-  Paired paired = pair_brackets(tokens, arena, diagnostics);
+  // The tokens are read once, here: their storage becomes the event array.
+  Paired paired = pair_brackets_in_place(tokens, arena, diagnostics);
   assemble(sanitized, paired, arena, std::move(diagnostics), out);
   out.sanitized = sanitized;
   out.sanitized_len = static_cast<uint32_t>(sanitized.size());

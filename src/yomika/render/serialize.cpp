@@ -279,6 +279,7 @@ std::string serialize(const ParseResult& result) {
   std::size_t k = 0;
   uint32_t covered = 0;
   std::size_t pos = 0;
+  RegistryCursor entries(result.registry, result.nodes, result.node_count);
   std::size_t h = scan::find_byte(p, n, 0, '\xEE');
   while (h < n) {
     EntryKind kind = sentinel_kind_at(text, h);
@@ -287,7 +288,7 @@ std::string serialize(const ParseResult& result) {
       continue;
     }
     out.write(text.substr(pos, h - pos));
-    RegistryEntry e = matched_entry(result.registry, h, kind);
+    RegistryEntry e = entries.matched(h, kind);
     const SourceNode* rec = k < result.node_count ? &result.nodes[k] : nullptr;
     ++k;
     if (rec != nullptr && rec->entry.kind != kind) rec = nullptr;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/pipeline/pipeline.hpp"
 #include "yomika/veb/eytzinger.hpp"
 
 namespace yomika::render {
@@ -29,5 +30,55 @@ inline RegistryEntry matched_entry(const SentinelRegistry& registry, std::size_t
   if (e.kind != kind) return RegistryEntry{};
   return e;
 }
+
+// The same answers as matched_entry for positions asked in ascending order, which is how a walk
+// meets its sentinels: a cursor steps through the keys in order (in-order successor in the
+// Eytzinger layout, constant time amortized) instead of searching the tree for each one.
+//
+// PERF: a search is a chain of dependent loads down the tree, the lower levels missing the cache
+// on a text with tens of thousands of constructs; the cursor reads keys and entries nearly in
+// sequence.
+//
+// The entries are read from `in_order` when given (the source-node table of the same parse holds
+// the same entries in ascending position order, so the k-th key in order is record k): a read in
+// sequence rather than one scattered across the tree's levels.
+class RegistryCursor {
+ public:
+  explicit RegistryCursor(const SentinelRegistry& r, const SourceNode* in_order = nullptr, std::size_t count = 0)
+      : r_(r), n_(r.keys.size()), in_order_(count == r.keys.size() ? in_order : nullptr) {
+    i_ = leftmost(0);
+  }
+
+  // h must not be below the position of the previous call.
+  RegistryEntry matched(std::size_t h, EntryKind kind) {
+    if (h > UINT32_MAX) fatal("normalized fits u32 per Phase 0 cap");
+    while (i_ < n_ && r_.keys[i_] < h) {
+      i_ = next(i_);
+      ++k_;
+    }
+    if (i_ >= n_ || r_.keys[i_] != h) return RegistryEntry{};
+    const RegistryEntry& e = in_order_ ? in_order_[k_].entry : r_.values[i_];
+    return e.kind == kind ? e : RegistryEntry{};
+  }
+
+ private:
+  std::size_t leftmost(std::size_t i) const {
+    if (i >= n_) return n_;
+    while (2 * i + 1 < n_) i = 2 * i + 1;
+    return i;
+  }
+  // The slot of the next larger key, or n_.
+  std::size_t next(std::size_t i) const {
+    if (2 * i + 2 < n_) return leftmost(2 * i + 2);
+    while (i > 0 && i % 2 == 0) i = (i - 1) / 2;  // up while a right child
+    return i == 0 ? n_ : (i - 1) / 2;
+  }
+
+  const SentinelRegistry& r_;
+  std::size_t n_;
+  const SourceNode* in_order_;
+  std::size_t i_;
+  std::size_t k_ = 0;  // rank of slot i_ among the keys
+};
 
 }  // namespace yomika::render

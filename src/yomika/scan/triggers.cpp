@@ -188,6 +188,63 @@ bool detect_avx2() {
   return __builtin_cpu_supports("avx2");
 }
 
+struct SseMasks {
+  void operator()(const char* p, __m128i byte, uint64_t& trig, uint64_t& bytes) const {
+    trig = trigger_mask_sse2(p);
+    auto bits = [&](int at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, byte))));
+    };
+    bytes = bits(0) | (bits(16) << 16) | (bits(32) << 32) | (bits(48) << 48);
+  }
+};
+
+struct AvxMasks {
+  __attribute__((target("avx2"))) void operator()(const char* p, __m128i byte, uint64_t& trig,
+                                                  uint64_t& bytes) const {
+    trig = AvxMask64{}(p);
+    const __m256i b = _mm256_broadcastb_epi8(byte);
+    const auto lo = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), b)));
+    const auto hi = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), b)));
+    bytes = lo | (uint64_t{hi} << 32);
+  }
+};
+
+// Blocks that would read past the end run on a zero-padded copy: zero bytes never complete a
+// trigger, and a zero search byte past the end is masked off.
+template <class Masks>
+__attribute__((always_inline)) inline void masks_blocks(std::string_view text, std::size_t from, std::size_t count,
+                                                        char byte, uint64_t* trig, uint64_t* bytes, Masks masks) {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  const __m128i vb = _mm_set1_epi8(byte);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t i = from + k * kBlock;
+    if (i + kBlockReach <= n) {
+      masks(p + i, vb, trig[k], bytes[k]);
+      continue;
+    }
+    alignas(64) char tail[kBlock + kBlockReach] = {};
+    const std::size_t rest = i < n ? n - i : 0;  // < kBlockReach
+    std::memcpy(tail, p + (i < n ? i : n), rest);
+    masks(tail, vb, trig[k], bytes[k]);
+    if (rest < kBlock) bytes[k] &= (uint64_t{1} << rest) - 1;
+  }
+}
+
+void block_masks_sse2(std::string_view text, std::size_t from, std::size_t count, char byte, uint64_t* trig,
+                      uint64_t* bytes) {
+  masks_blocks(text, from, count, byte, trig, bytes, SseMasks{});
+}
+
+__attribute__((target("avx2"), flatten)) void block_masks_avx2(std::string_view text, std::size_t from,
+                                                               std::size_t count, char byte, uint64_t* trig,
+                                                               uint64_t* bytes) {
+  masks_blocks(text, from, count, byte, trig, bytes, AvxMasks{});
+}
+
 #endif
 
 using ScanFn = void (*)(std::string_view, Arena&, ArenaVec<uint32_t>&);
@@ -234,6 +291,29 @@ ArenaVec<uint32_t> scan_triggers(std::string_view text, Arena& arena) {
   ArenaVec<uint32_t> out;
   chosen_kernel()(text, arena, out);
   return out;
+}
+
+void block_masks(std::string_view text, std::size_t from, std::size_t count, char byte, uint64_t* trig,
+                 uint64_t* bytes) {
+#ifdef YOMIKA_X86_64
+  using MasksFn = void (*)(std::string_view, std::size_t, std::size_t, char, uint64_t*, uint64_t*);
+  static const MasksFn fn = kernels::has_avx2() ? &block_masks_avx2 : &block_masks_sse2;
+  fn(text, from, count, byte, trig, bytes);
+#else
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    uint64_t t = 0, b = 0;
+    for (std::size_t j = 0; j < kBlock; ++j) {
+      const std::size_t i = from + k * kBlock + j;
+      if (i >= n) break;
+      if (i + 2 < n && is_trigger(p[i], p[i + 1], p[i + 2])) t |= uint64_t{1} << j;
+      if (p[i] == static_cast<unsigned char>(byte)) b |= uint64_t{1} << j;
+    }
+    trig[k] = t;
+    bytes[k] = b;
+  }
+#endif
 }
 
 ArenaVec<uint32_t> scan_triggers_scalar(std::string_view text, Arena& arena) {

@@ -31,6 +31,13 @@ ArenaVec<uint32_t> scan_triggers(std::string_view text, Arena& arena);
 // The plain byte-at-a-time scanner that the block scanner is tested against.
 ArenaVec<uint32_t> scan_triggers_scalar(std::string_view text, Arena& arena);
 
+// The scanner's bit masks for `count` 64-byte blocks from `from`, for callers that walk the
+// triggers together with another byte: bit j of trig[k] is set when a trigger starts at
+// from + 64k + j, and bit j of bytes[k] when the byte there equals `byte`. Positions at or past
+// text.size() are never set. text.size() must fit 32 bits.
+void block_masks(std::string_view text, std::size_t from, std::size_t count, char byte, uint64_t* trig,
+                 uint64_t* bytes);
+
 // Kind of the single trigger character at pos (pos comes from scan_triggers).
 TriggerKind classify_trigger(std::string_view text, uint32_t pos);
 

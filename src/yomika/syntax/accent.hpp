@@ -3,10 +3,21 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace yomika::syntax {
 
 // Rewrites every 〔…〕 content holding mark characters. Called only when text holds "〔".
 std::string decompose_accents(std::string_view text);
+
+// The rewrites of decompose_accents, for a caller that applies them while copying the text once:
+// for every 〔…〕 content holding a mark character, its byte range [start, end) of text, and the
+// bytes that replace it, appended to `rewritten` at [out_start, out_start + out_len). Ascending.
+// No edits: decompose_accents would return the text unchanged.
+struct AccentEdit {
+  std::size_t start, end;
+  std::size_t out_start, out_len;
+};
+void accent_edits(std::string_view text, std::vector<AccentEdit>& edits, std::string& rewritten);
 
 }  // namespace yomika::syntax

@@ -18,13 +18,27 @@ Content own(Interner& in, const Content& c) {
   if (c.form == Content::Form::Plain) return Content::plain(in.intern(c.text));
   return c;  // segment arrays are built in the arena by content_from_segments
 }
+
+// The same, written into the record field by field.
+//
+// PERF: a Content (40 bytes) passed by value is stored field by field by the caller; building the
+// record from whole copies read those fields back with 16-byte loads across several smaller
+// stores, a store-forwarding stall each (about a twentieth of the time of a text dense with ruby).
+void own_into(Interner& in, const Content& c, Content& dst) {
+  dst.form = c.form;
+  dst.text = c.form == Content::Form::Plain ? in.intern(c.text) : c.text;
+  dst.segments = c.segments;
+  dst.count = c.count;
+}
 }  // namespace
 
 YomikaNode make_ruby(Interner& in, Content base, Content reading, bool explicit_) {
   if (base.empty()) fatal("Phase 3 must emit Ruby with non-empty base");
   if (reading.empty()) fatal("Phase 3 must emit Ruby with non-empty reading");
   auto* r = make_rec<RubyRec>(in);
-  *r = RubyRec{own(in, base), own(in, reading), explicit_};
+  own_into(in, base, r->base);
+  own_into(in, reading, r->reading);
+  r->explicit_ = explicit_;
   return YomikaNode{NodeKind::Ruby, 0, 0, r};
 }
 

@@ -32,6 +32,9 @@ class Interner {
   std::size_t count_ = 0;
   bool has_last_ = false;
   std::string_view last_;
+  // The table answer given before last_, when it was a short string: a constructor re-interning
+  // the two strings a classifier has just interned finds both without probing the table.
+  std::string_view prev_short_;
 };
 
 }  // namespace yomika

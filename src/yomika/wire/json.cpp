@@ -27,8 +27,8 @@ constexpr auto kEscape = [] {
   t.v[0x0A] = 'n';
   t.v[0x0C] = 'f';
   t.v[0x0D] = 'r';
-  t.v['"'] = '"';
-  t.v['\\'] = '\\';
+  t.v[0x22] = '"';
+  t.v[0x5C] = '\\';
   return t;
 }();
 

@@ -2,10 +2,12 @@
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 
 #include <cstring>
-#include <string.h>  // memmem
+#include <string.h>  // memrchr
+#include <vector>
 
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/syntax/accent.hpp"
+#include "yomika/spec/span.hpp"
 
 namespace yomika::lex {
 
@@ -93,7 +95,8 @@ std::string normalize_line_endings(std::string_view text, std::size_t first_cr) 
 }
 
 bool contains_tortoise_open(std::string_view text) {
-  return memmem(text.data(), text.size(), kTortoiseOpen.data(), kTortoiseOpen.size()) != nullptr;
+  return scan::find_seq3(text.data(), text.size(), 0, kTortoiseOpen[0], kTortoiseOpen[1], kTortoiseOpen[2]) <
+         text.size();
 }
 
 // Calls f(offset, code point) for every U+E001..U+E004 in the text, in ascending order. 0xEE is
@@ -110,84 +113,226 @@ void for_each_sentinel(std::string_view text, F&& f) {
   }
 }
 
-// The text now owns its bytes in `out.owned`; later steps read from there.
-void take(Sanitized& out, std::string&& next) {
-  out.owned = std::move(next);
-  out.text = out.owned;
-  out.copied = true;
+// PERF NOTES. Rule lines are rare and every one of them holds at least ten rule bytes, while
+// prose holds almost none: a block search for '-', '=' and '_' skips every line without one,
+// and only the lines it lands in are examined (each at most once, since the search resumes after
+// the line). Walking every line with a line-feed search and a blank-skip, as before, ran at
+// about 1 GB/s on the corpus; the block search runs at several GB/s.
+//
+// Calls f(start, end) for every rule line [start, end) of the text in ascending order, until f
+// returns false.
+template <class F>
+void for_each_rule_line(std::string_view text, F&& f) {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  std::size_t from = 0;
+  while (from < n) {
+    std::size_t hit = scan::find_byte3(p, n, from, '-', '=', '_');
+    if (hit >= n) return;
+    const void* lf = hit ? memrchr(p, '\n', hit) : nullptr;
+    const char* start = lf ? static_cast<const char*>(lf) + 1 : p;
+    const char* end = line_end(p + hit, p + n);
+    if (is_rule_line(start, end) && !f(start, end)) return;
+    from = static_cast<std::size_t>(end - p) + 1;
+  }
+}
+
+// Where separate_rule_lines inserts its line feeds: before every rule line that has a preceding
+// line which is not blank.
+std::vector<std::size_t> rule_line_insertions(std::string_view text) {
+  std::vector<std::size_t> at;
+  const char* p = text.data();
+  for_each_rule_line(text, [&](const char* start, const char*) {
+    if (start == p) return true;  // the first line has no preceding line
+    const char* prev_end = start - 1;  // its line feed
+    const void* lf = prev_end > p ? memrchr(p, '\n', static_cast<std::size_t>(prev_end - p)) : nullptr;
+    const char* prev = lf ? static_cast<const char*>(lf) + 1 : p;
+    if (!is_blank_line(prev, prev_end)) at.push_back(static_cast<std::size_t>(start - p));
+    return true;
+  });
+  return at;
+}
+
+std::string insert_line_feeds(std::string_view text, const std::vector<std::size_t>& at) {
+  std::string out;
+  // Exactly the final length: the text is copied in one piece per insertion.
+  out.reserve(text.size() + at.size());
+  std::size_t copied = 0;
+  for (std::size_t a : at) {
+    out.append(text.data() + copied, a - copied);
+    out.push_back('\n');
+    copied = a;
+  }
+  out.append(text.data() + copied, text.size() - copied);
+  return out;
 }
 
 }  // namespace
 
 bool has_rule_line(std::string_view text) {
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (true) {
-    const char* e = line_end(p, end);
-    if (is_rule_line(p, e)) return true;
-    if (e == end) return false;
-    p = e + 1;
-  }
+  bool found = false;
+  for_each_rule_line(text, [&](const char*, const char*) {
+    found = true;
+    return false;
+  });
+  return found;
 }
 
-std::string separate_rule_lines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  const char* p = text.data();
-  const char* end = p + text.size();
-  const char* copied = p;           // text before this is in `out` already
-  const char* previous = nullptr;   // start of the preceding line, none for the first
-  while (true) {
-    const char* e = line_end(p, end);
-    // Only rule lines need their predecessor looked at, so ordinary text costs one test a line
-    // and is copied in a few large pieces.
-    if (previous && is_rule_line(p, e) && !is_blank_line(previous, p - 1)) {
-      out.append(copied, static_cast<std::size_t>(p - copied));
-      out.push_back('\n');
-      copied = p;
-    }
-    if (e == end) break;
-    previous = p;
-    p = e + 1;
-  }
-  out.append(copied, static_cast<std::size_t>(end - copied));
-  return out;
+std::string separate_rule_lines(std::string_view text) { return insert_line_feeds(text, rule_line_insertions(text)); }
+
+namespace {
+
+// PERF NOTES. Steps 2 to 5 are planned before anything is copied: step 3 yields the positions of
+// its line feeds and step 4 the byte ranges it rewrites (with their new bytes), and one copy
+// applies both, straight into the destination (for the parser, the document's arena). Step 5
+// then patches that copy in place. Copying once instead of once per step (and once more into the
+// arena) took Phase 0 plus the driver's copy from 2.3 to about 4 GB/s on the corpus, whose texts
+// need both steps 3 and 4.
+//
+// A line feed of step 3 goes before a rule line, right after another line feed; no key of step 4
+// contains a line feed, so a rewrite reads the same keys whether or not the line feeds are in the
+// text, and the two steps can be planned on the same text. Only a line feed inside a rewritten
+// content (a rule line within 〔…〕) would have to be placed inside the rewritten bytes; that text
+// gets step 3 applied on its own first.
+struct Plan {
+  std::string_view text;                 // after steps 1 and 2
+  std::string buffer;                    // holds `text` when an earlier step had to copy
+  std::vector<std::size_t> feeds;        // step 3
+  std::vector<syntax::AccentEdit> edits; // step 4
+  std::string rewritten;
+  std::size_t size = 0;                  // of the result
+
+  Plan() = default;
+  Plan(const Plan&) = delete;
+  Plan& operator=(const Plan&) = delete;
+
+  bool copies() const { return !feeds.empty() || !edits.empty(); }
+};
+
+void own(Plan& plan, std::string&& next) {
+  plan.buffer = std::move(next);
+  plan.text = plan.buffer;
 }
 
-void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& warnings) {
-  out.owned.clear();
-  out.copied = false;
-
+void make_plan(std::string_view source, Plan& plan) {
   // Step 1: every leading byte-order mark goes; a view needs no copy for that.
   while (source.size() >= kByteOrderMark.size() && source.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     source.remove_prefix(kByteOrderMark.size());
   }
-  out.text = source;
+  plan.text = source;
 
   // Step 2: line endings.
-  std::size_t cr = scan::find_byte(out.text.data(), out.text.size(), 0, '\r');
-  if (cr < out.text.size()) take(out, normalize_line_endings(out.text, cr));
+  std::size_t cr = scan::find_byte(plan.text.data(), plan.text.size(), 0, '\r');
+  if (cr < plan.text.size()) own(plan, normalize_line_endings(plan.text, cr));
 
-  // Step 3: a rule line directly under text gets a blank line before it.
-  if (has_rule_line(out.text)) take(out, separate_rule_lines(out.text));
+  // Step 3: a rule line directly under text gets a blank line before it. Rule lines that need
+  // none (the first line, or one under a blank line) leave the text as it is.
+  plan.feeds = rule_line_insertions(plan.text);
 
-  // Step 4: 〔…〕 accent notation.
-  if (contains_tortoise_open(out.text)) take(out, syntax::decompose_accents(out.text));
+  // Step 4: 〔…〕 accent notation. Only a content that holds a mark character can change.
+  if (contains_tortoise_open(plan.text)) {
+    syntax::accent_edits(plan.text, plan.edits, plan.rewritten);
+    bool feed_inside = false;
+    std::size_t f = 0;
+    for (const syntax::AccentEdit& e : plan.edits) {
+      while (f < plan.feeds.size() && plan.feeds[f] <= e.start) ++f;
+      if (f < plan.feeds.size() && plan.feeds[f] < e.end) feed_inside = true;
+    }
+    if (feed_inside) {
+      own(plan, insert_line_feeds(plan.text, plan.feeds));
+      plan.feeds.clear();
+      plan.edits.clear();
+      plan.rewritten.clear();
+      syntax::accent_edits(plan.text, plan.edits, plan.rewritten);
+    }
+  }
 
-  // Step 5: the four sentinel characters are reserved for assembly; any in the source become
-  // U+FFFD so that every sentinel in the normalized text is one that assembly wrote.
-  std::size_t first_warning = warnings.size();
-  for_each_sentinel(out.text, [&](std::size_t at, uint32_t cp) {
+  plan.size = plan.text.size() + plan.feeds.size();
+  for (const syntax::AccentEdit& e : plan.edits) plan.size = plan.size - (e.end - e.start) + e.out_len;
+}
+
+// Writes the result of steps 3 and 4 to dst (plan.size bytes), the text copied in one piece
+// between consecutive edits.
+void apply_plan(const Plan& plan, char* dst) {
+  const char* src = plan.text.data();
+  std::size_t r = 0, f = 0;
+  auto copy_to = [&](std::size_t at) {
+    std::memcpy(dst, src + r, at - r);
+    dst += at - r;
+    r = at;
+  };
+  for (const syntax::AccentEdit& e : plan.edits) {
+    for (; f < plan.feeds.size() && plan.feeds[f] <= e.start; ++f) {
+      copy_to(plan.feeds[f]);
+      *dst++ = '\n';
+    }
+    copy_to(e.start);
+    std::memcpy(dst, plan.rewritten.data() + e.out_start, e.out_len);
+    dst += e.out_len;
+    r = e.end;
+  }
+  for (; f < plan.feeds.size(); ++f) {
+    copy_to(plan.feeds[f]);
+    *dst++ = '\n';
+  }
+  copy_to(plan.text.size());
+}
+
+// Step 5: the four sentinel characters are reserved for assembly; any in the text become U+FFFD
+// so that every sentinel in the normalized text is one that assembly wrote. Returns whether the
+// text holds any; `patch` (the text's own bytes, or null to only look) gets the replacements. The
+// replacement has the same length, so the warnings' spans stay spans of the result.
+bool replace_sentinels(std::string_view text, char* patch, std::vector<Diagnostic>& warnings) {
+  bool any = false;
+  for_each_sentinel(text, [&](std::size_t at, uint32_t cp) {
+    any = true;
+    if (!patch) return;
     // Offsets past 32 bits only occur in texts that Phase 1 refuses, so truncation never shows.
     auto start = static_cast<uint32_t>(at);
     warnings.push_back(Diagnostic{DiagnosticKind::SourceContainsPua, 0, cp, Span{start, start + 3}});
+    std::memcpy(patch + at, kReplacement.data(), 3);
   });
-  if (warnings.size() == first_warning) return;
-  // The replacement has the same length, so the warnings' spans stay spans of the result, and a
-  // buffer that an earlier step made can be patched in place.
-  if (!out.copied) take(out, std::string(out.text));
-  char* text = out.owned.data();
-  for_each_sentinel(out.text, [&](std::size_t at, uint32_t) { std::memcpy(text + at, kReplacement.data(), 3); });
+  return any;
+}
+
+}  // namespace
+
+void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& warnings) {
+  Plan plan;
+  make_plan(source, plan);
+  out.copied = false;
+  out.owned.clear();
+  if (plan.copies()) {
+    out.owned.resize(plan.size);
+    apply_plan(plan, out.owned.data());
+    out.copied = true;
+  } else if (!plan.buffer.empty()) {
+    out.owned = std::move(plan.buffer);
+    out.copied = true;
+  }
+  out.text = out.copied ? std::string_view(out.owned) : plan.text;
+  if (!replace_sentinels(out.text, nullptr, warnings)) return;
+  if (!out.copied) {
+    out.owned.assign(out.text);
+    out.text = out.owned;
+    out.copied = true;
+  }
+  replace_sentinels(out.text, out.owned.data(), warnings);
+}
+
+std::string_view sanitize_into(std::string_view source, Arena& arena, std::vector<Diagnostic>& warnings) {
+  Plan plan;
+  make_plan(source, plan);
+  if (plan.size == 0) return std::string_view(static_cast<const char*>(arena.alloc(1, 1)), 0);
+  char* dst = static_cast<char*>(arena.alloc(plan.size, 1));
+  if (plan.copies()) {
+    apply_plan(plan, dst);
+  } else {
+    std::memcpy(dst, plan.text.data(), plan.size);
+  }
+  const std::string_view text(dst, plan.size);
+  replace_sentinels(text, dst, warnings);
+  return text;
 }
 
 }  // namespace yomika::lex

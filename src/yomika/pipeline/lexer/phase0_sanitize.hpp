@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "yomika/alloc/arena.hpp"
 #include "yomika/spec/diagnostic.hpp"
 
 namespace yomika::lex {
@@ -17,6 +18,11 @@ struct Sanitized {
 
 // Runs the five steps; appends one SourceContainsPua warning per reserved character, ascending.
 void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& warnings);
+
+// The same, with the result copied into the arena as one allocation of exactly its length: the
+// driver's copy. The steps that change the text write straight into that allocation, so the text
+// is copied once however many of them apply.
+std::string_view sanitize_into(std::string_view source, Arena& arena, std::vector<Diagnostic>& warnings);
 
 // Rule-line separation on its own (also used by the serializer on its output).
 bool has_rule_line(std::string_view text);

@@ -160,8 +160,13 @@ struct SuffixIndex {
       symbol.push_back(cp);
       i += len;
     }
-    // Dense ranks keep the bucket arrays of the sort small (a few thousand kanji and kana).
-    std::vector<uint32_t> rank(0x110000, 0);
+    // Dense ranks keep the bucket arrays of the sort small (a few thousand kanji and kana). The
+    // rank table reaches only to the largest code point present: 64 Ki entries for Japanese text
+    // rather than the 1.1 Mi of the whole code space, which would cost more than the sort itself
+    // on a short text.
+    uint32_t top = 0;
+    for (uint32_t cp : symbol) top = std::max(top, cp);
+    std::vector<uint32_t> rank(std::size_t{top} + 1, 0);
     for (uint32_t cp : symbol) rank[cp] = 1;
     uint32_t distinct = 0;
     for (uint32_t& r : rank) {

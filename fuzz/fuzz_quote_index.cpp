@@ -1,0 +1,63 @@
+// libFuzzer entry point for the quoted-target resolver's suffix index. The resolver answers from
+// memmem until its scans have read eight times the text (plus 1 MiB), then from a suffix array;
+// the pipeline fuzzer's short inputs never get there, so this target spends the budget first and
+// then checks every answer of the index against a plain substring search.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "invariants.hpp"
+#include "yomika/pipeline/lexer/phase3_classify.hpp"
+
+namespace {
+
+uint64_t next(uint64_t& s) {  // splitmix64
+  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size == 0 || size > 4096) return 0;
+  // Short inputs are repeated so that spending the budget takes a few thousand searches at most;
+  // periodic texts are the hard case for the suffix sort anyway.
+  const std::string piece = yomika::fuzz::to_valid_utf8(data, size);
+  std::string text = piece;
+  while (text.size() < 2048) text += piece;
+  const auto n = static_cast<uint32_t>(text.size());
+
+  yomika::classify::QuoteResolver resolver(text);
+  // The resolver keys its memo by the targets' bytes, so every target must outlive it.
+  std::vector<std::string> targets;
+  const std::size_t spend = (8ull * n + (1u << 20)) / n + 2;
+  targets.reserve(spend + 400);
+  for (std::size_t i = 0; i < spend; ++i) {
+    targets.push_back("\xF4\x8F\xBF\xBF" + std::to_string(i));
+    resolver.occurs_before(targets.back(), n);
+  }
+
+  uint64_t seed = 0x5EED;
+  for (std::size_t i = 0; i < size; ++i) seed = seed * 131 + data[i];
+  for (int q = 0; q < 400; ++q) {
+    const uint64_t r = next(seed);
+    std::size_t at = r % n, len = 1 + (r >> 16) % 16;
+    std::string target = text.substr(at, len);
+    if ((r >> 32) % 3 == 0) target.back() = static_cast<char>(target.back() ^ (1 + (r >> 40) % 3));
+    const auto before = static_cast<uint32_t>((r >> 44) % (n + 1));
+    targets.push_back(target);
+    const bool want = std::string_view(text).substr(0, before).find(target) != std::string_view::npos;
+    if (resolver.occurs_before(targets.back(), before) != want) {
+      std::fprintf(stderr, "quote index disagrees with plain search: target of %zu bytes at %zu, before %u\n",
+                   target.size(), at, before);
+      std::abort();
+    }
+  }
+  return 0;
+}
