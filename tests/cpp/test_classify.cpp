@@ -1,5 +1,7 @@
 // Classification rules as tables: annotation keywords, quoted references, ruby, double ruby, the
 // content of readings, and the quoted-target resolver against a plain substring search.
+#include <deque>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
@@ -402,22 +404,29 @@ TEST(classify_quote_resolver_matches_plain_search) {
     texts.push_back(s);
   }
   for (const std::string& text : texts) {
-    QuoteResolver r(text);
-    int mismatches = 0;
-    // Enough questions to spend the scanning budget (8n + 1 MiB) well before the end.
-    for (int q = 0; q < 6000; ++q) {
-      std::size_t len = 1 + rng() % 12;
-      std::string target;
-      if (rng() % 2) {
-        std::size_t at = rng() % text.size();
-        target = text.substr(at, len);
-      } else {
-        for (std::size_t i = 0; i < len; ++i) target += "abc"[rng() % 3];
+    for (bool default_budget : {true, false}) {
+      // The default budget passes through memmem, the filter and the index in turn; no budget
+      // answers through the filter and the index from the first question.
+      auto resolver = default_budget ? std::make_unique<QuoteResolver>(text) : std::make_unique<QuoteResolver>(text, 0);
+      QuoteResolver& r = *resolver;
+      std::deque<std::string> kept;  // the resolver keeps views of its targets
+      int mismatches = 0;
+      // Enough questions to spend both scanning budgets (2n + 256 KiB, then 8n + 1 MiB).
+      for (int q = 0; q < 6000; ++q) {
+        std::size_t len = 1 + rng() % 12;
+        std::string target;
+        if (rng() % 2) {
+          std::size_t at = rng() % text.size();
+          target = text.substr(at, len);
+        } else {
+          for (std::size_t i = 0; i < len; ++i) target += "abc"[rng() % 3];
+        }
+        uint32_t before = uint32_t(rng() % (text.size() + 1));
+        bool want = std::string_view(text).substr(0, before).find(target) != std::string_view::npos;
+        kept.push_back(target);
+        if (r.occurs_before(kept.back(), before) != want) ++mismatches;
       }
-      uint32_t before = uint32_t(rng() % (text.size() + 1));
-      bool want = std::string_view(text).substr(0, before).find(target) != std::string_view::npos;
-      if (r.occurs_before(target, before) != want) ++mismatches;
+      CHECK_EQ(mismatches, 0);
     }
-    CHECK_EQ(mismatches, 0);
   }
 }

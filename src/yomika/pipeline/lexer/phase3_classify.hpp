@@ -27,6 +27,9 @@ struct Body {
 class QuoteResolver {
  public:
   explicit QuoteResolver(std::string_view source);
+  // With an explicit scanning budget (bytes of plain search before the trigram filter, and as
+  // many more before the suffix index): tests and fuzzers pass 0 to reach the index at once.
+  QuoteResolver(std::string_view source, uint64_t scan_budget);
   ~QuoteResolver();
   QuoteResolver(const QuoteResolver&) = delete;
   QuoteResolver& operator=(const QuoteResolver&) = delete;

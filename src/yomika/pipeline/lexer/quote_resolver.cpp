@@ -5,14 +5,16 @@
 // note (answered without any search) or occurring early in the text, so a memo of what is known
 // per target plus memmem costs next to nothing. A hostile text can instead hold tens of thousands
 // of distinct targets that never occur: each of them would cost a scan of everything before its
-// note, which is quadratic. The scans are therefore metered; once they have read eight times the
-// text (plus 1 MiB, so that short texts never bother), the resolver builds a suffix array of the
-// source's characters (SA-IS, linear time) with a range-minimum structure over it, after which a
-// target costs O(m log n): two binary searches for the suffixes that start with it and one
-// minimum over their positions give its first occurrence. Measured: 50,000 distinct missing
-// targets in 9 MB of text resolve in about a second; plain searching would take minutes.
+// note, which is quadratic. The scans are therefore metered. Once they have read twice the text
+// (plus 256 KiB), a table of the first positions of byte trigrams rejects almost every missing
+// target in a few reads; once the targets it lets through have read eight times the text more
+// (plus 1 MiB), the resolver builds a suffix array of the source's characters (SA-IS, linear
+// time) with a range-minimum structure over it, after which a target costs O(m log n): two
+// binary searches for the suffixes that start with it and one minimum over their positions give
+// its first occurrence.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string.h>  // memmem
 #include <string_view>
@@ -220,6 +222,55 @@ struct SuffixIndex {
   }
 };
 
+// First positions of byte trigrams, hashed: first[h] is at most the start of the first occurrence
+// of every trigram with hash h. A target can only occur at p if each of its trigrams occurs at
+// p + j, so a trigram whose first position is too late proves, in a few table reads, that the
+// target does not occur before a bracket. Collisions only lower the stored positions, so the test
+// never rejects a target that occurs; it only saves searches.
+//
+// PERF NOTES. Most missing targets hold a trigram that first appears in their own note, so this
+// filter, built in one pass when the first scanning budget is spent, answers them without any
+// search; the suffix array comes only once the targets that pass it have spent a second budget.
+// On 1 MB of numbered missing targets (無0, 無1, ...) the resolver took 84 ms through the suffix
+// array alone and takes 29 ms with the filter in front. Six-byte grams would reject numbered
+// targets such as 無1100, whose trigrams all occur earlier, but a table of them is either too
+// full of collisions to reject or too large to fill quickly: 58 to 90 ms, so they are not used.
+struct TrigramFirsts {
+  static constexpr unsigned kBits = 16;  // 256 KiB: stays in the second-level cache
+  std::vector<uint32_t> first;
+
+  static uint32_t hash(const char* p) {
+    uint32_t v = 0;
+    std::memcpy(&v, p, 3);
+    return (v * 0x9E3779B1u) >> (32 - kBits);
+  }
+
+  // Only trigrams that start a character are kept (targets start characters, so their trigrams
+  // that start one are met at character starts of the text): a third of the stores for Japanese.
+  static bool starts_char(char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; }
+
+  explicit TrigramFirsts(std::string_view t) : first(std::size_t{1} << kBits, kEmpty) {
+    for (std::size_t i = 0; i + 3 <= t.size(); ++i) {
+      if (!starts_char(t[i])) continue;
+      uint32_t& slot = first[hash(t.data() + i)];
+      if (slot == kEmpty) slot = static_cast<uint32_t>(i);
+    }
+  }
+
+  // False only when t cannot end at or before `before`.
+  bool may_occur_before(std::string_view t, uint32_t before) const {
+    const std::size_t m = t.size();
+    if (m < 3) return true;
+    const std::size_t last_start = before - m;  // the caller guarantees m <= before
+    for (std::size_t j = 0; j + 3 <= m; ++j) {
+      if (!starts_char(t[j])) continue;
+      uint32_t f = first[hash(t.data() + j)];
+      if (f == kEmpty || f > last_start + j) return false;
+    }
+    return true;
+  }
+};
+
 }  // namespace
 
 struct QuoteResolver::Impl {
@@ -236,11 +287,19 @@ struct QuoteResolver::Impl {
   uint64_t scanned = 0;  // bytes handed to memmem so far
   uint64_t budget;
   std::unique_ptr<SuffixIndex> index;
+  std::unique_ptr<TrigramFirsts> trigrams;  // built when the first scanning budget is spent
 
-  explicit Impl(std::string_view s) : src(s), budget(8 * static_cast<uint64_t>(s.size()) + (1u << 20)) {}
+  uint64_t second_budget;  // more scanning allowed, after the filter, before the suffix index
+  Impl(std::string_view s, uint64_t first, uint64_t second) : src(s), budget(first), second_budget(second) {}
 };
 
-QuoteResolver::QuoteResolver(std::string_view source) : impl_(std::make_unique<Impl>(source)) {}
+// The trigram table costs one pass and 1 MiB, so it comes after twice the text of plain search;
+// the suffix index, dearer, after eight times more.
+QuoteResolver::QuoteResolver(std::string_view source)
+    : impl_(std::make_unique<Impl>(source, 2 * static_cast<uint64_t>(source.size()) + (256u << 10),
+                                   8 * static_cast<uint64_t>(source.size()) + (1u << 20))) {}
+QuoteResolver::QuoteResolver(std::string_view source, uint64_t scan_budget)
+    : impl_(std::make_unique<Impl>(source, scan_budget, scan_budget)) {}
 QuoteResolver::~QuoteResolver() = default;
 
 bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
@@ -258,7 +317,20 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
   const uint32_t from = k.clear_until >= m - 1 ? static_cast<uint32_t>(k.clear_until - (m - 1)) : 0;
   // A target that starts inside a character (never one the parser hands in) is not in the index.
   const bool indexable = (static_cast<uint8_t>(target[0]) & 0xC0) != 0x80;
-  if (indexable && !s.index && s.scanned + (before - from) > s.budget) s.index = std::make_unique<SuffixIndex>(s.src);
+  if (indexable && !s.index && s.scanned + (before - from) > s.budget) {
+    // First the cheap trigram filter, with a second budget of scans for what it lets through;
+    // the suffix array only when that is spent too.
+    if (!s.trigrams) {
+      s.trigrams = std::make_unique<TrigramFirsts>(s.src);
+      s.budget = s.scanned + s.second_budget;
+    } else {
+      s.index = std::make_unique<SuffixIndex>(s.src);
+    }
+  }
+  if (indexable && s.trigrams && !s.trigrams->may_occur_before(target, before)) {
+    k.clear_until = std::max(k.clear_until, before);
+    return false;
+  }
   if (indexable && s.index) {
     uint32_t p = s.index->first_occurrence(target);
     if (p == kEmpty) {
