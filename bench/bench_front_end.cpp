@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   }
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file()) files.push_back(e.path());
+    if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());  // not MANIFEST.tsv
   std::sort(files.begin(), files.end());
   std::string one;
   for (const auto& f : files) {
