@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench_common.hpp"
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
@@ -21,55 +21,25 @@
 #include "yomika/scan/trigger_kernels.hpp"
 #include "yomika/scan/triggers.hpp"
 
-namespace fs = std::filesystem;
 using yomika::Arena;
 using yomika::ArenaVec;
 
 namespace {
 
-constexpr std::size_t kMinBytes = 8u << 20;
 constexpr int kRuns = 7;
-
-// Keeps results alive so the optimizer cannot drop the work.
-volatile std::size_t g_sink;
 
 template <class Fn>
 double best_seconds(Fn fn) {
-  double best = 1e30;
-  for (int r = 0; r < kRuns; ++r) {
-    auto t0 = std::chrono::steady_clock::now();
-    g_sink = fn();
-    auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-  }
-  return best;
+  return bench::best_seconds(kRuns, fn);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(__FILE__).parent_path().parent_path() / ".." / "shared" / "corpus";
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    std::printf("corpus folder %s not found; nothing to measure\n", dir.string().c_str());
-    return 0;
-  }
-  std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());  // not MANIFEST.tsv
-  std::sort(files.begin(), files.end());
-  std::string one;
-  for (const auto& f : files) {
-    std::ifstream in(f, std::ios::binary);
-    one.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!one.empty() && one.back() != '\n') one += '\n';
-  }
-  if (one.empty()) {
-    std::printf("corpus folder %s holds no text; nothing to measure\n", dir.string().c_str());
-    return 0;
-  }
-  std::string text;
-  while (text.size() < kMinBytes) text += one;
+  bench::Corpus corpus;
+  if (!bench::load_corpus(argc, argv, corpus)) return 0;
+  const std::string& one = corpus.joined;
+  const std::string text = bench::repeat_to(one, bench::kMinBytes);
   const std::size_t n = text.size();
   const double mb = static_cast<double>(n) / 1e6;
 
@@ -89,7 +59,7 @@ int main(int argc, char** argv) {
     std::vector<yomika::Diagnostic> d;
     pairs = yomika::pair_brackets(toks, arena, d).pairs.size;
   }
-  std::printf("corpus: %zu files, %.1f MB after repetition; %zu triggers, %zu tokens, %zu pairs\n", files.size(), mb,
+  std::printf("corpus: %zu files, %.1f MB after repetition; %zu triggers, %zu tokens, %zu pairs\n", corpus.books.size(), mb,
               triggers, tokens, pairs);
   std::printf("kernel: %s\n\n", yomika::scan::kernels::has_avx2() ? "avx2" : "sse2");
 

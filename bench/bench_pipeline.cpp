@@ -9,66 +9,34 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench_common.hpp"
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/pipeline.hpp"
 #include "yomika/render/html.hpp"
 
-namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kMinBytes = 8u << 20;
 constexpr int kRuns = 7;
-
-volatile std::size_t g_sink;  // keeps results alive so the optimizer cannot drop the work
 
 template <class Fn>
 double best_seconds(Fn fn) {
-  double best = 1e30;
-  for (int r = 0; r < kRuns; ++r) {
-    auto t0 = std::chrono::steady_clock::now();
-    g_sink = fn();
-    auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-  }
-  return best;
+  return bench::best_seconds(kRuns, fn);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path dir =
-      argc > 1 ? fs::path(argv[1]) : fs::path(__FILE__).parent_path().parent_path() / ".." / "shared" / "corpus";
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    std::printf("corpus folder %s not found; nothing to measure\n", dir.string().c_str());
-    return 0;
-  }
-  std::vector<fs::path> files;
-  std::vector<std::string> books;
-  for (const auto& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  std::string one;
-  for (const auto& f : files) {
-    std::ifstream in(f, std::ios::binary);
-    std::string book(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-    if (!book.empty() && book.back() != '\n') book += '\n';
-    one += book;
-    books.push_back(std::move(book));
-  }
-  if (one.empty()) {
-    std::printf("corpus folder %s holds no text; nothing to measure\n", dir.string().c_str());
-    return 0;
-  }
-  std::string text;
-  while (text.size() < kMinBytes) text += one;
+  bench::Corpus corpus;
+  if (!bench::load_corpus(argc, argv, corpus)) return 0;
+  const std::string& one = corpus.joined;
+  const std::vector<std::string>& books = corpus.books;
+  const std::string text = bench::repeat_to(one, bench::kMinBytes);
   const std::size_t n = text.size();
   const double mb = static_cast<double>(n) / 1e6;
 
@@ -88,7 +56,7 @@ int main(int argc, char** argv) {
     html_bytes = yomika::render::render_result_html(r).size();
   }
   std::printf("corpus: %zu files, %.1f MB after repetition; %zu nodes, normalized %.1f MB, HTML %.1f MB\n\n",
-              files.size(), mb, nodes, static_cast<double>(normalized) / 1e6, static_cast<double>(html_bytes) / 1e6);
+              books.size(), mb, nodes, static_cast<double>(normalized) / 1e6, static_cast<double>(html_bytes) / 1e6);
 
   struct Row {
     const char* name;

@@ -10,13 +10,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench_common.hpp"
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/borrowed.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
@@ -28,32 +26,13 @@
 #include "yomika/scan/triggers.hpp"
 #include "yomika/wire/json.hpp"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr std::size_t kMinBytes = 8u << 20;
 constexpr int kRuns = 9;
+using bench::kMinBytes;
+using bench::repeat_to;
 
-volatile std::size_t g_sink;  // keeps results alive so the optimizer cannot drop the work
-
-double best_seconds(const std::function<std::size_t()>& fn) {
-  double best = 1e30;
-  for (int r = 0; r < kRuns; ++r) {
-    auto t0 = std::chrono::steady_clock::now();
-    g_sink = fn();
-    auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-  }
-  return best;
-}
-
-std::string repeat_to(const std::string& unit, std::size_t at_least) {
-  std::string out;
-  out.reserve(at_least + unit.size());
-  while (out.size() < at_least) out += unit;
-  return out;
-}
+double best_seconds(const std::function<std::size_t()>& fn) { return bench::best_seconds(kRuns, fn); }
 
 // Prose of kana and kanji with punctuation and paragraphs, and no trigger character at all.
 std::string plain_text() {
@@ -227,24 +206,11 @@ void describe(const char* name, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path dir =
-      argc > 1 ? fs::path(argv[1]) : fs::path(__FILE__).parent_path().parent_path() / ".." / "shared" / "corpus";
-  std::vector<fs::path> files;
-  std::error_code ec;
-  if (fs::is_directory(dir, ec)) {
-    for (const auto& e : fs::directory_iterator(dir, ec))
-      if (e.is_regular_file() && e.path().extension() == ".txt") files.push_back(e.path());
-  }
-  std::sort(files.begin(), files.end());
-  std::vector<std::string> books;
-  std::string one;
-  for (const auto& f : files) {
-    std::ifstream in(f, std::ios::binary);
-    std::string book(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-    if (!book.empty() && book.back() != '\n') book += '\n';
-    one += book;
-    books.push_back(std::move(book));
-  }
+  // Without the corpus the synthetic texts are still measured.
+  bench::Corpus corpus;
+  bench::load_corpus(argc, argv, corpus);
+  const std::vector<std::string>& books = corpus.books;
+  const std::string& one = corpus.joined;
 
   struct Column {
     const char* name;
@@ -253,8 +219,7 @@ int main(int argc, char** argv) {
   };
   std::vector<Column> columns;
   if (one.empty()) {
-    std::printf("corpus folder %s not found or empty; measuring the synthetic texts only\n\n",
-                dir.string().c_str());
+    std::printf("measuring the synthetic texts only\n\n");
   } else {
     columns.push_back({"corpus", repeat_to(one, kMinBytes), true});
   }
