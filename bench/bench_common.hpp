@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "yomika/alloc/arena.hpp"
+#include "yomika/pipeline/pipeline.hpp"
+#include "yomika/render/html.hpp"
+
 namespace bench {
 
 // Big enough that one run takes milliseconds and leaves the caches.
@@ -21,7 +25,7 @@ inline volatile std::size_t g_sink;  // keeps results alive so the optimizer can
 
 // Shortest of `runs` timings of fn, in seconds; fn returns something derived from its work.
 template <class Fn>
-double best_seconds(int runs, Fn&& fn) {
+double best_seconds(Fn&& fn, int runs = 7) {
   double best = 1e30;
   for (int r = 0; r < runs; ++r) {
     auto t0 = std::chrono::steady_clock::now();
@@ -73,6 +77,22 @@ inline bool load_corpus(int argc, char** argv, Corpus& out) {
     return false;
   }
   return true;
+}
+
+// Bytes of HTML from rendering every book as its own document, `copies` times over: real texts
+// as a reader converts them, since the books joined into one document leave few constructs.
+inline std::size_t render_each_book(const std::vector<std::string>& books, std::size_t copies) {
+  std::size_t total = 0;
+  std::string refusal;
+  for (std::size_t c = 0; c < copies; ++c)
+    for (const std::string& b : books) {
+      yomika::Arena a;
+      a.try_reserve(4 * b.size());
+      std::string out;
+      yomika::render::render_html(yomika::YomikaDoc{b, &a}, out, refusal);
+      total += out.size();
+    }
+  return total;
 }
 
 }  // namespace bench

@@ -24,16 +24,7 @@
 using yomika::Arena;
 using yomika::ArenaVec;
 
-namespace {
-
-constexpr int kRuns = 7;
-
-template <class Fn>
-double best_seconds(Fn fn) {
-  return bench::best_seconds(kRuns, fn);
-}
-
-}  // namespace
+using bench::best_seconds;
 
 int main(int argc, char** argv) {
   bench::Corpus corpus;

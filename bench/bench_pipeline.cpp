@@ -20,16 +20,7 @@
 #include "yomika/render/html.hpp"
 
 
-namespace {
-
-constexpr int kRuns = 7;
-
-template <class Fn>
-double best_seconds(Fn fn) {
-  return bench::best_seconds(kRuns, fn);
-}
-
-}  // namespace
+using bench::best_seconds;
 
 int main(int argc, char** argv) {
   bench::Corpus corpus;
@@ -96,18 +87,7 @@ int main(int argc, char** argv) {
     yomika::parse_document(yomika::YomikaDoc{b, &a}, r, refusal);
     book_nodes += r.node_count * copies;
   }
-  rows.push_back({"render_html, one doc per book", best_seconds([&] {
-                    std::size_t total = 0;
-                    for (std::size_t c = 0; c < copies; ++c)
-                      for (const std::string& b : books) {
-                        yomika::Arena a;
-                        a.try_reserve(4 * b.size());
-                        std::string out;
-                        yomika::render::render_html(yomika::YomikaDoc{b, &a}, out, refusal);
-                        total += out.size();
-                      }
-                    return total;
-                  })});
+  rows.push_back({"render_html, one doc per book", best_seconds([&] { return bench::render_each_book(books, copies); })});
   std::printf("one document per book: %zu nodes over the same %.1f MB\n\n", book_nodes, mb);
 
   const double base = rows[0].seconds;

@@ -32,7 +32,7 @@ constexpr int kRuns = 9;
 using bench::kMinBytes;
 using bench::repeat_to;
 
-double best_seconds(const std::function<std::size_t()>& fn) { return bench::best_seconds(kRuns, fn); }
+double best_seconds(const std::function<std::size_t()>& fn) { return bench::best_seconds(fn, kRuns); }
 
 // Prose of kana and kanji with punctuation and paragraphs, and no trigger character at all.
 std::string plain_text() {
@@ -156,18 +156,7 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
     return out.size();
   }));
   if (books) {
-    f.seconds.push_back(best_seconds([&] {
-      std::size_t total = 0;
-      for (std::size_t c = 0; c < copies; ++c)
-        for (const std::string& b : *books) {
-          yomika::Arena a;
-          a.try_reserve(4 * b.size());
-          std::string out;
-          yomika::render::render_html(yomika::YomikaDoc{b, &a}, out, refusal);
-          total += out.size();
-        }
-      return total;
-    }));
+    f.seconds.push_back(best_seconds([&] { return bench::render_each_book(*books, copies); }));
   } else {
     f.seconds.push_back(-1);
   }
