@@ -430,3 +430,44 @@ TEST(classify_quote_resolver_matches_plain_search) {
     }
   }
 }
+
+// Numbered targets (無1, 無10, 無11, ...) are what the filter's tables of runs are for: every
+// character and most short runs of one occur earlier, so missing ones pass the first tables and
+// make the resolver add tables of their own length before it falls back to the suffix index. The
+// questions are the ones notes ask (each note's own target, missing) mixed with targets that do
+// occur earlier, which no table may reject. A small budget takes a short text through every stage.
+TEST(classify_quote_resolver_numbered_targets_match_plain_search) {
+  auto numbered = [](unsigned i, unsigned base) {
+    std::string digits;
+    do {
+      digits.insert(digits.begin(), "0123456789abcdef"[i % base]);
+      i /= base;
+    } while (i != 0);
+    return "無" + digits;
+  };
+  for (unsigned base : {2u, 10u, 16u}) {
+    for (uint64_t budget : {uint64_t{0}, uint64_t{2048}, uint64_t{1} << 20}) {
+      std::string text;
+      std::vector<std::pair<std::string, uint32_t>> questions;
+      for (unsigned i = 0; i < 900; ++i) {
+        if (i % 50 == 49) text += "本文に" + numbered(i / 3, base) + "とある。";
+        const auto bracket = static_cast<uint32_t>(text.size());
+        text += "［＃「" + numbered(i + 1000, base) + "」に傍点］";
+        questions.emplace_back(numbered(i + 1000, base), bracket);  // missing
+        questions.emplace_back(numbered(i / 3, base), bracket);     // occurs when i/3 was written
+        questions.emplace_back(numbered(1000 + i / 2, base), bracket);  // an earlier note's target
+        questions.emplace_back("」に傍点］［＃「" + numbered(1000 + i / 2, base).substr(0, 4), bracket);
+      }
+      QuoteResolver r(text, budget);
+      int hits = 0, misses = 0, mismatches = 0;
+      for (const auto& [target, before] : questions) {
+        const bool want = std::string_view(text).substr(0, before).find(target) != std::string_view::npos;
+        (want ? hits : misses) += 1;
+        if (r.occurs_before(target, before) != want) ++mismatches;
+      }
+      CHECK(hits > 1000);
+      CHECK(misses > 1000);
+      CHECK_EQ(mismatches, 0);
+    }
+  }
+}

@@ -27,8 +27,10 @@ struct Body {
 class QuoteResolver {
  public:
   explicit QuoteResolver(std::string_view source);
-  // With an explicit scanning budget (bytes of plain search before the trigram filter, and as
-  // many more before the suffix index): tests and fuzzers pass 0 to reach the index at once.
+  // With an explicit scanning budget: bytes of plain search before the gram filter, as many
+  // more before the table of runs it may add, and four times as many before the suffix index.
+  // Tests and fuzzers pass 0 to reach the index at once, or a few KiB to pass through each stage
+  // on a short text.
   QuoteResolver(std::string_view source, uint64_t scan_budget);
   ~QuoteResolver();
   QuoteResolver(const QuoteResolver&) = delete;
