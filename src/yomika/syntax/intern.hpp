@@ -17,7 +17,8 @@ class Interner {
 
   std::string_view intern(std::string_view bytes);
 
-  // Gives the slot table back to the arena when it is still the most recent allocation.
+  // Gives the slot and hash tables back to the arena when they are still its most recent
+  // allocations.
   void release();
 
   std::size_t capacity() const { return capacity_; }
@@ -26,8 +27,11 @@ class Interner {
 
  private:
   void grow();
+  static std::size_t table_bytes(std::size_t capacity);
+  void allocate_table(std::size_t capacity, std::string_view*& slots, uint32_t*& hashes);
   Arena* arena_;
   std::string_view* slots_;
+  uint32_t* hashes_;  // the low 32 bits of each occupied slot's hash
   std::size_t capacity_;
   std::size_t count_ = 0;
   bool has_last_ = false;
