@@ -46,9 +46,14 @@ constexpr auto kDigitPairs = [] {
 
 // The output buffer. Growth doubles, or jumps straight to what a write needs, so a document with
 // many items costs a logarithmic number of reallocations.
+//
+// PERF NOTES. Each array writer first reserves what its items take at most in the common case
+// (short names, spans of up to seven digits each): a text of a million reserved characters has
+// 43 MB of diagnostics, and growing to that by doubling copied the output once more and touched
+// twice its pages.
 class Writer {
  public:
-  Writer() { grow_to(128); }
+  explicit Writer(std::size_t items, std::size_t per_item) { grow_to(64 + items * per_item); }
 
   void raw(std::string_view s) {
     ensure(s.size());
@@ -167,7 +172,7 @@ std::string_view wire_kind(std::string_view code) {
 }  // namespace
 
 std::string serialize_nodes(const SourceNode* nodes, std::size_t count) {
-  Writer w;
+  Writer w(count, 64);
   w.open_envelope();
   for (std::size_t i = 0; i < count; ++i) {
     if (i) w.raw(',');
@@ -181,7 +186,7 @@ std::string serialize_nodes(const SourceNode* nodes, std::size_t count) {
 }
 
 std::string serialize_pairs(const BracketPair* pairs, std::size_t count) {
-  Writer w;
+  Writer w(count, 96);
   w.open_envelope();
   for (std::size_t i = 0; i < count; ++i) {
     const BracketPair& p = pairs[i];
@@ -198,7 +203,7 @@ std::string serialize_pairs(const BracketPair* pairs, std::size_t count) {
 }
 
 std::string serialize_diagnostics(const std::vector<Diagnostic>& diagnostics) {
-  Writer w;
+  Writer w(diagnostics.size(), 128);
   w.open_envelope();
   bool first = true;
   for (const Diagnostic& d : diagnostics) {
