@@ -35,6 +35,9 @@ GENERATORS = {
     "unclosed_in_note_then_stray": lambda n: "［" + _half(n - 2, "「", "》") + "］",
     "unclosed_quotes_in_note_then_closers": lambda n: "［＃" + _half(n - 3, "「", "」》") + "］",
     "distinct_quoted_targets": lambda n: _numbered("［＃「無{:x}」に傍点］", n),
+    # In decimal every run of four characters of a target occurs earlier (無12345 after 無1234 and
+    # 無2345), unlike in hexadecimal at this size.
+    "distinct_quoted_targets_decimal": lambda n: _numbered("［＃「無{}」に傍点］", n),
     "distinct_heading_targets_with_text": lambda n: _numbered("本文の一節です。［＃「見出{:x}」は大見出し］", n),
     "kanji_failing_ruby": lambda n: _repeat("漢《》", n),
     "long_kanji_run_failing_ruby": lambda n: _repeat("漢" * 200 + "《》", n),

@@ -270,12 +270,73 @@ inline uint64_t mix(uint64_t h) {
   return h ^ (h >> 33);
 }
 
+// A zeroed array of slots (trivial types whose zero is "empty"). A large one is mapped directly, in huge pages where the system
+// gives them: it is read at random, and in small pages its first touches and its address
+// translations would cost more than filling it; fresh pages come zeroed, so it is not cleared.
+template <class Slot>
+class ZeroedTable {
+ public:
+  ZeroedTable() = default;
+  explicit ZeroedTable(std::size_t count) : bytes_(count * sizeof(Slot)) {
+    void* mem = nullptr;
+    if (bytes_ >= kMapAt) {
+      mem = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (mem == MAP_FAILED) throw std::bad_alloc();
+      madvise(mem, bytes_, MADV_HUGEPAGE);
+      // Filling reads every slot before writing it: page by page, each first read would map
+      // the shared zero page and the write after it copy a fresh one. Asking for writable pages
+      // up front takes one call; where the system cannot, they are written here.
+      if (madvise(mem, bytes_, kPopulateWrite) != 0) std::memset(mem, 0, bytes_);
+      mapped_ = true;
+    } else {
+      mem = std::calloc(count, sizeof(Slot));
+      if (mem == nullptr) throw std::bad_alloc();
+    }
+    slots_ = static_cast<Slot*>(mem);
+  }
+  ZeroedTable(ZeroedTable&& o) noexcept { *this = std::move(o); }
+  ZeroedTable& operator=(ZeroedTable&& o) noexcept {
+    std::swap(slots_, o.slots_);
+    std::swap(bytes_, o.bytes_);
+    std::swap(mapped_, o.mapped_);
+    return *this;
+  }
+  ZeroedTable(const ZeroedTable&) = delete;
+  ZeroedTable& operator=(const ZeroedTable&) = delete;
+  ~ZeroedTable() {
+    if (mapped_) {
+      munmap(slots_, bytes_);
+    } else {
+      std::free(slots_);
+    }
+  }
+
+  Slot& operator[](std::size_t i) { return slots_[i]; }
+  const Slot& operator[](std::size_t i) const { return slots_[i]; }
+
+ private:
+  static constexpr std::size_t kMapAt = std::size_t{2} << 20;
+#ifdef MADV_POPULATE_WRITE
+  static constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+  static constexpr int kPopulateWrite = 23;  // Linux 5.14; older kernels refuse it
+#endif
+  Slot* slots_ = nullptr;
+  std::size_t bytes_ = 0;
+  bool mapped_ = false;
+};
+
 // First positions of the runs of `length` characters of a text: a table keyed by a 64-bit hash
 // of the run (polynomial in its characters, so that it rolls along the text), found by linear
-// probing with the top bits of the hash kept as a check. A slot holds the check over the first
-// position shifted right by `shift_`, so that it fits; 0 is an empty slot. Rounding positions
-// down and runs that share a hash only lower what is stored, so a run is never reported later
-// than its first occurrence.
+// probing with the top 32 bits of the hash kept as a check beside the first position (a check
+// of 0 is an empty slot). Runs that share a hash only lower what is stored, so a run is never
+// reported later than its first occurrence.
+//
+// Positions are exact and the checks wide: a missing target's new run usually first occurs in
+// its own note, a few bytes after the bracket the question is about, so positions rounded down
+// would let it through; and every target let through costs a scan, so even a small share of
+// false matches (say one in two thousand, with 11 bits of check beside a 21-bit position) would
+// spend the scanning budget on a text of a few megabytes of such notes.
 class RunFirsts {
  public:
   static constexpr unsigned kMaxLength = 64;
@@ -297,9 +358,8 @@ class RunFirsts {
     // so probes stay short whatever the text.
     std::size_t cap = 64;
     while (cap < 2 * chars) cap <<= 1;
-    slots_ = zeroed_table(cap);
+    slots_ = ZeroedTable<Slot>(cap);
     mask_ = cap - 1;
-    while (n > 0 && (n - 1) >> shift_ >= (std::size_t{1} << kPosBits)) ++shift_;
 
     // The table is far larger than the caches, so every insertion is a miss: the slot of each
     // run is prefetched when its hash is known and the insertion made kAhead runs later, in
@@ -342,25 +402,31 @@ class RunFirsts {
   uint32_t first(uint64_t k) const {
     const uint32_t check = check_of(k);
     for (uint64_t i = k & mask_;; i = (i + 1) & mask_) {
-      const uint32_t slot = slots_[i];
-      if (slot >> kPosBits == check) return (slot & ((1u << kPosBits) - 1)) << shift_;
-      if (slot == 0) return kEmpty;
+      const Slot& slot = slots_[i];
+      if (slot.check == check) return slot.first;
+      if (slot.check == 0) return kEmpty;
     }
   }
 
  private:
-  static constexpr unsigned kCheckBits = 12, kPosBits = 32 - kCheckBits;
-  static uint32_t check_of(uint64_t k) { return static_cast<uint32_t>(k >> (64 - kCheckBits)) | 1u; }
+  struct Slot {
+    uint32_t check;
+    uint32_t first;
+  };
+  static uint32_t check_of(uint64_t k) {
+    const auto check = static_cast<uint32_t>(k >> 32);
+    return check != 0 ? check : 1;
+  }
 
   // A different run that shares the slot and the check was met earlier in the text, so keeping
   // its position keeps a position no later than this run's.
   void insert(uint64_t k, uint32_t pos) {
     const uint32_t check = check_of(k);
     for (uint64_t i = k & mask_;; i = (i + 1) & mask_) {
-      uint32_t& slot = slots_[i];
-      if (slot >> kPosBits == check) return;
-      if (slot == 0) {
-        slot = check << kPosBits | pos >> shift_;
+      Slot& slot = slots_[i];
+      if (slot.check == check) return;
+      if (slot.check == 0) {
+        slot = Slot{check, pos};
         return;
       }
     }
@@ -368,23 +434,8 @@ class RunFirsts {
 
   unsigned length_;
   uint64_t leaving_ = 1, salt_ = 0;
-  struct Free {
-    void operator()(uint32_t* p) const { std::free(p); }
-  };
-  // A large table is asked for in huge pages: it is read at random, and in small pages its
-  // first touches and its address translations would cost more than filling it.
-  static std::unique_ptr<uint32_t[], Free> zeroed_table(std::size_t cap) {
-    constexpr std::size_t kHuge = std::size_t{2} << 20;
-    const std::size_t bytes = cap * sizeof(uint32_t);
-    void* mem = bytes >= kHuge ? std::aligned_alloc(kHuge, bytes) : std::malloc(bytes);
-    if (mem == nullptr) throw std::bad_alloc();
-    if (bytes >= kHuge) madvise(mem, bytes, MADV_HUGEPAGE);
-    std::memset(mem, 0, bytes);
-    return std::unique_ptr<uint32_t[], Free>(static_cast<uint32_t*>(mem));
-  }
-  std::unique_ptr<uint32_t[], Free> slots_;
+  ZeroedTable<Slot> slots_;
   uint64_t mask_ = 0;
-  unsigned shift_ = 0;
 };
 
 // First positions of character grams. A target can only occur at p if each of its grams occurs
@@ -464,7 +515,9 @@ class GramFirsts {
       ++chars;
       j += len;
     }
-    for (const RunFirsts& r : runs_) {
+    // A table added for the targets the others let through goes first.
+    for (auto it = runs_.rbegin(); it != runs_.rend(); ++it) {
+      const RunFirsts& r = *it;
       const unsigned length = r.length();
       uint64_t h = 0;
       for (std::size_t k = 0; k < kept; ++k) {
