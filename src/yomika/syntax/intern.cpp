@@ -1,10 +1,11 @@
 // The per-document string interner (open addressing, FxHash, a one-entry cache).
 //
-// PERF NOTES. Every slot's hash (its low 32 bits) is kept beside it. Growing then re-inserts without hashing the
+// PERF NOTES. A slot keeps its string's hash (the low 32 bits) in the room a view's 64-bit
+// length would take, so slots stay 16 bytes. Growing then re-inserts without hashing the
 // strings again, and a probe compares bytes only where the hashes agree: at up to 7/8 load the
 // probe runs are long, and strings of one length (thirty-odd bytes for the notes of a
 // note-dense text) would otherwise be compared byte by byte all along them. On 1 MB of distinct
-// notes, rehashing at the table's one growth took more than the interning itself.
+// notes, rehashing at the table's growths took more than the interning itself.
 #include "yomika/syntax/intern.hpp"
 
 #include <cstring>
@@ -46,51 +47,34 @@ inline bool same(std::string_view a, std::string_view b) {
     if (a[i] != b[i]) return false;
   return true;
 }
-// An empty slot is a view with no data pointer; every byte of one is zero, so the table is
-// cleared as bytes (one slot per 32 source bytes: a memset rather than a loop of stores).
-static_assert(std::is_trivially_copyable_v<std::string_view>);
-void clear_slots(std::string_view* slots, std::size_t n) {
-  std::memset(static_cast<void*>(slots), 0, n * sizeof(std::string_view));
+// An empty slot has no data pointer; every byte of one is zero, so the table is cleared as bytes
+// (one slot per 32 source bytes: a memset rather than a loop of stores).
+static_assert(std::is_trivially_copyable_v<Interner::Slot>);
+void clear_slots(Interner::Slot* slots, std::size_t n) {
+  std::memset(static_cast<void*>(slots), 0, n * sizeof(Interner::Slot));
 }
 }  // namespace
 
-// The slots and, after them, their hashes: one arena allocation, so that it can be given back
-// whole. The slots are zeroed; a hash is written with its slot.
-std::size_t Interner::table_bytes(std::size_t capacity) {
-  return capacity * (sizeof(std::string_view) + sizeof(uint32_t));
-}
-
-void Interner::allocate_table(std::size_t capacity, std::string_view*& slots, uint32_t*& hashes) {
-  static_assert(alignof(std::string_view) >= alignof(uint32_t));
-  if (capacity > SIZE_MAX / (sizeof(std::string_view) + sizeof(uint32_t))) alloc_failed(SIZE_MAX);
-  auto* bytes = static_cast<unsigned char*>(arena_->alloc(table_bytes(capacity), alignof(std::string_view)));
-  slots = reinterpret_cast<std::string_view*>(bytes);
-  clear_slots(slots, capacity);
-  hashes = reinterpret_cast<uint32_t*>(bytes + capacity * sizeof(std::string_view));
-}
-
 Interner::Interner(Arena& arena, std::size_t source_len) : arena_(&arena) {
   capacity_ = initial_capacity(source_len);
-  allocate_table(capacity_, slots_, hashes_);
+  slots_ = arena.alloc_array<Slot>(capacity_);
+  clear_slots(slots_, capacity_);
 }
 
 void Interner::grow() {
   std::size_t cap = capacity_ * 2;
-  std::string_view* fresh;
-  uint32_t* fresh_hashes;
-  allocate_table(cap, fresh, fresh_hashes);
+  Slot* fresh = arena_->alloc_array<Slot>(cap);
+  clear_slots(fresh, cap);
   std::size_t mask = cap - 1;
   for (std::size_t i = 0; i < capacity_; ++i) {
-    if (slots_[i].data() == nullptr) continue;
-    std::size_t j = hashes_[i] & mask;
-    while (fresh[j].data() != nullptr) j = (j + 1) & mask;
+    if (slots_[i].data == nullptr) continue;
+    std::size_t j = slots_[i].hash & mask;
+    while (fresh[j].data != nullptr) j = (j + 1) & mask;
     fresh[j] = slots_[i];
-    fresh_hashes[j] = hashes_[i];
   }
   // The old table stays in the arena unless it happens to be the most recent allocation, which
   // it never is here since the new table was allocated after it.
   slots_ = fresh;
-  hashes_ = fresh_hashes;
   capacity_ = cap;
 }
 
@@ -119,24 +103,24 @@ std::string_view Interner::intern(std::string_view bytes) {
   const auto h = static_cast<uint32_t>(fx_hash(bytes));
   std::size_t i = h & mask;
   for (;;) {
-    std::string_view& slot = slots_[i];
-    if (slot.data() == nullptr) {
-      slot = arena_->copy(bytes);
-      hashes_[i] = h;
+    Slot& slot = slots_[i];
+    if (slot.data == nullptr) {
+      const std::string_view copy = arena_->copy(bytes);
+      slot = Slot{copy.data(), static_cast<uint32_t>(copy.size()), h};
       ++count_;
-      last_ = slot;
-      return slot;
+      last_ = copy;
+      return copy;
     }
-    if (hashes_[i] == h && same(slot, bytes)) {
-      last_ = slot;
-      return slot;
+    if (slot.hash == h && same(slot.view(), bytes)) {
+      last_ = slot.view();
+      return last_;
     }
     i = (i + 1) & mask;
   }
 }
 
 void Interner::release() {
-  arena_->give_back(slots_, table_bytes(capacity_));
+  arena_->give_back(slots_, capacity_ * sizeof(Slot));
 }
 
 }  // namespace yomika

@@ -12,13 +12,21 @@ uint64_t fx_hash(std::string_view bytes);
 
 class Interner {
  public:
+  // A table slot: an interned string (at most 64 bytes) and the low 32 bits of its hash; empty
+  // when data is null.
+  struct Slot {
+    const char* data;
+    uint32_t size;
+    uint32_t hash;
+    std::string_view view() const { return {data, size}; }
+  };
+
   // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena, zeroed.
   Interner(Arena& arena, std::size_t source_len);
 
   std::string_view intern(std::string_view bytes);
 
-  // Gives the slot and hash tables back to the arena when they are still its most recent
-  // allocations.
+  // Gives the slot table back to the arena when it is still the most recent allocation.
   void release();
 
   std::size_t capacity() const { return capacity_; }
@@ -27,11 +35,8 @@ class Interner {
 
  private:
   void grow();
-  static std::size_t table_bytes(std::size_t capacity);
-  void allocate_table(std::size_t capacity, std::string_view*& slots, uint32_t*& hashes);
   Arena* arena_;
-  std::string_view* slots_;
-  uint32_t* hashes_;  // the low 32 bits of each occupied slot's hash
+  Slot* slots_;
   std::size_t capacity_;
   std::size_t count_ = 0;
   bool has_last_ = false;
