@@ -16,13 +16,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <memory>
 #include <string.h>  // memmem
 #include <sys/mman.h>  // madvise
 #include <string_view>
 #include <vector>
 
+#include "yomika/alloc/fatal.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 
 namespace yomika::classify {
@@ -270,9 +270,9 @@ inline uint64_t mix(uint64_t h) {
   return h ^ (h >> 33);
 }
 
-// A zeroed array of slots (trivial types whose zero is "empty"). A large one is mapped directly, in huge pages where the system
-// gives them: it is read at random, and in small pages its first touches and its address
-// translations would cost more than filling it; fresh pages come zeroed, so it is not cleared.
+// A zeroed array of slots (trivial types whose zero is "empty"). A large one is mapped directly,
+// in huge pages where the system gives them: it is read at random, and in small pages its first
+// touches and its address translations would cost more than filling it.
 template <class Slot>
 class ZeroedTable {
  public:
@@ -281,16 +281,22 @@ class ZeroedTable {
     void* mem = nullptr;
     if (bytes_ >= kMapAt) {
       mem = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (mem == MAP_FAILED) throw std::bad_alloc();
+      if (mem == MAP_FAILED) alloc_failed(bytes_);
+#ifdef MADV_HUGEPAGE
       madvise(mem, bytes_, MADV_HUGEPAGE);
+#endif
       // Filling reads every slot before writing it: page by page, each first read would map
       // the shared zero page and the write after it copy a fresh one. Asking for writable pages
       // up front takes one call; where the system cannot, they are written here.
-      if (madvise(mem, bytes_, kPopulateWrite) != 0) std::memset(mem, 0, bytes_);
+#ifdef MADV_POPULATE_WRITE
+      if (madvise(mem, bytes_, MADV_POPULATE_WRITE) != 0) std::memset(mem, 0, bytes_);
+#else
+      std::memset(mem, 0, bytes_);
+#endif
       mapped_ = true;
     } else {
       mem = std::calloc(count, sizeof(Slot));
-      if (mem == nullptr) throw std::bad_alloc();
+      if (mem == nullptr) alloc_failed(bytes_);
     }
     slots_ = static_cast<Slot*>(mem);
   }
@@ -316,11 +322,6 @@ class ZeroedTable {
 
  private:
   static constexpr std::size_t kMapAt = std::size_t{2} << 20;
-#ifdef MADV_POPULATE_WRITE
-  static constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-  static constexpr int kPopulateWrite = 23;  // Linux 5.14; older kernels refuse it
-#endif
   Slot* slots_ = nullptr;
   std::size_t bytes_ = 0;
   bool mapped_ = false;
@@ -460,7 +461,8 @@ class RunFirsts {
 // would; with first positions alone they would have to be several times larger.
 class GramFirsts {
  public:
-  static constexpr unsigned kMaxRunTables = 2;
+  static constexpr unsigned kFirstRunLength = 4;
+  static constexpr unsigned kMaxRunTables = 2;  // the first and one added
 
   explicit GramFirsts(std::string_view t) : text_(t) {
     const auto* p = reinterpret_cast<const uint8_t*>(t.data());
@@ -477,7 +479,7 @@ class GramFirsts {
       i += len;
       while (i < t.size() && continuation(p[i])) ++i;
     }
-    add_runs(4);
+    add_runs(kFirstRunLength);
   }
 
   bool has_runs(unsigned length) const {
