@@ -588,9 +588,7 @@ class Memo {
       h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
     }
     // The table takes the low bits, which the products above fill from low input bits only.
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    return h ^ (h >> 33);
+    return mix(h);
   }
 
   Entry* find(std::string_view key, uint64_t h) {
