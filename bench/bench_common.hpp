@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +35,17 @@ double best_seconds(Fn&& fn, int runs = 7) {
     best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
   }
   return best;
+}
+
+// Best time of a memcpy of text into a buffer whose pages are already in: the yardstick every
+// stage is measured against.
+inline double memcpy_seconds(const std::string& text, int runs = 7) {
+  const std::size_t n = text.size();
+  std::vector<char> dst(n, 1);
+  return best_seconds([&] {
+    std::memcpy(dst.data(), text.data(), n);
+    return static_cast<std::size_t>(n ? dst[n / 2] : 0);
+  }, runs);
 }
 
 inline std::string repeat_to(const std::string& unit, std::size_t at_least) {

@@ -21,6 +21,7 @@
 
 
 using bench::best_seconds;
+using bench::memcpy_seconds;
 
 int main(int argc, char** argv) {
   bench::Corpus corpus;
@@ -36,7 +37,6 @@ int main(int argc, char** argv) {
   arena.try_reserve(4 * n);
   yomika::YomikaDoc doc{text, &arena};
   std::string refusal;
-  std::vector<char> dst(n);
 
   std::size_t html_bytes = 0, nodes = 0, normalized = 0;
   {
@@ -54,10 +54,7 @@ int main(int argc, char** argv) {
     double seconds;
   };
   std::vector<Row> rows;
-  rows.push_back({"memcpy", best_seconds([&] {
-                    std::memcpy(dst.data(), text.data(), n);
-                    return static_cast<std::size_t>(dst[n / 2]);
-                  })});
+  rows.push_back({"memcpy", memcpy_seconds(text)});
   rows.push_back({"parse_document", best_seconds([&] {
                     yomika::ParseResult r;
                     yomika::parse_document(doc, r, refusal);

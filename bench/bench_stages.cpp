@@ -30,6 +30,7 @@ namespace {
 
 constexpr int kRuns = 9;
 using bench::kMinBytes;
+using bench::memcpy_seconds;
 using bench::repeat_to;
 
 double best_seconds(const std::function<std::size_t()>& fn) { return bench::best_seconds(fn, kRuns); }
@@ -73,14 +74,9 @@ struct Figures {
 Figures measure(const std::string& text, const std::vector<std::string>* books, std::size_t copies) {
   Figures f;
   const std::size_t n = text.size();
-  std::vector<char> dst(n);
-  std::memset(dst.data(), 1, n);  // fault the pages in before the clock runs
   std::string refusal;
 
-  f.seconds.push_back(best_seconds([&] {
-    std::memcpy(dst.data(), text.data(), n);
-    return static_cast<std::size_t>(dst[n / 2]);
-  }));
+  f.seconds.push_back(memcpy_seconds(text, kRuns));
 
   // Sanitize.
   f.seconds.push_back(best_seconds([&] {
