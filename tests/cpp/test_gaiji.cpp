@@ -135,7 +135,17 @@ TEST(gaiji_resolution_order_and_code_point_rule) {
       {"too long (9 bytes)", "U+0004E00", "ほげ", GaijiRule::Unresolved, 0},
       {"non-hex digit", "U+4G00", "ほげ", GaijiRule::Unresolved, 0},
       {"lower-case prefix", "u+4E00", "ほげ", GaijiRule::Unresolved, 0},
-      {"with page reference", "U+5A2C、28-13", "女＋武", GaijiRule::Unresolved, 0},
+      {"code point before a page reference", "U+5A2C、28-13", "女＋武", GaijiRule::CodePointFirst, 0x5A2C},
+      {"code point before a bare comma", "U+5A2C、", "女＋武", GaijiRule::CodePointFirst, 0x5A2C},
+      {"description before a leading code point", "U+5A2C、28-13", "丸1", GaijiRule::Description, 0x2460},
+      {"leading surrogate", "U+D800、28-13", "ほげ", GaijiRule::Unresolved, 0},
+      {"leading code point of seven digits", "U+0005A2C、1", "ほげ", GaijiRule::Unresolved, 0},
+      {"bare plane 1 cell", "1-85-8", "ほげ", GaijiRule::BareCell, 0xFA41},
+      {"bare plane 2 cell", "2-94-86", "ほげ", GaijiRule::BareCell, 0x2A6B2},
+      {"bare cell after the description", "1-85-8", "丸1", GaijiRule::Description, 0x2460},
+      {"page and line", "56-1", "ほげ", GaijiRule::Unresolved, 0},
+      {"bare plane 3", "3-1-1", "ほげ", GaijiRule::Unresolved, 0},
+      {"bare cell of two code points", "1-5-87", "ほげ", GaijiRule::BareCell, 0},
       {"mention misses, description hits", "1-2-22", "二の字点", GaijiRule::Description, 0x303B},
       {"no mention, description", std::nullopt, "丸1", GaijiRule::Description, 0x2460},
       {"astral description", std::nullopt, "木＋厚", GaijiRule::Description, 0x23594},
@@ -153,6 +163,7 @@ TEST(gaiji_resolution_order_and_code_point_rule) {
     CHECK_EQ(static_cast<int>(out.rule), static_cast<int>(c.rule));
     using S = GaijiResolution::State;
     S want = c.rule == GaijiRule::Unresolved ? S::Unresolved : c.rule == GaijiRule::MentionPair ? S::Text : S::Char;
+    if (c.rule == GaijiRule::BareCell && c.ch == 0) want = S::Text;
     CHECK_EQ(static_cast<int>(out.resolution.state), static_cast<int>(want));
     if (want == S::Char) CHECK_EQ(out.resolution.ch, c.ch);
   }
@@ -226,12 +237,17 @@ const ClassifyCase kClassifyCases[] = {
     {"quoted single character", "［＃「あ」］", true, "あ", std::nullopt, St::Char, 0x3042},
     {"empty quote, plain rejects 「」", "［＃「」、第3水準1-5-90］", false, "", std::nullopt, St::Unresolved, 0},
     {"text after quote ignored", "［＃「ほげ」ふが］", true, "ほげ", std::nullopt, St::Unresolved, 0},
-    {"only the first quote pair", "［＃「田＋劵」の「力」に代えて「土」、第4水準2-3-69］", true, "田＋劵", std::nullopt,
-     St::Unresolved, 0},
+    {"only the first quote pair, mention last", "［＃「田＋劵」の「力」に代えて「土」、第4水準2-3-69］", true, "田＋劵",
+     "第4水準2-3-69", St::Char, 0x5424},
+    {"words, then a page reference", "［＃「ほげ」の説明、56-1］", true, "ほげ", "56-1", St::Unresolved, 0},
+    {"words ending in no mention", "［＃「ほげ」の説明、ふが］", true, "ほげ", std::nullopt, St::Unresolved, 0},
+    {"component by substitution", "［＃「りっしんべん＋（「夢」の「夕」に代えて「目」）」、第4水準2-12-81］", true,
+     "りっしんべん＋（「夢」の「夕」に代えて「目」）", "第4水準2-12-81", St::Char, 0x61F5},
+    {"plain bare cell", "［＃ローマ数字1小文字、1-12-21］", true, "ローマ数字1小文字", "1-12-21", St::Char, 0x2170},
     {"quoted mention trimmed", "［＃「ほげ」　、　第3水準1-85-8　］", true, "ほげ", "第3水準1-85-8", St::Char, 0xFA41},
     {"quoted empty mention", "［＃「ほげ」、］", true, "ほげ", "", St::Unresolved, 0},
-    {"quoted mention of any shape", "［＃「女＋武」、U+5A2C、28-13］", true, "女＋武", "U+5A2C、28-13", St::Unresolved,
-     0},
+    {"quoted mention of any shape", "［＃「女＋武」、U+5A2C、28-13］", true, "女＋武", "U+5A2C、28-13", St::Char,
+     0x5A2C},
     {"quoted leading space before 「", "［＃ 「ほげ」、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},
     {"quoted description keeps spaces", "［＃「 あ 」］", true, " あ ", std::nullopt, St::Unresolved, 0},
     {"plain level mention", "［＃木＋夜、第3水準1-85-76］", true, "木＋夜", "第3水準1-85-76", St::Char, 0x68ED},
@@ -250,7 +266,7 @@ const ClassifyCase kClassifyCases[] = {
     {"plain empty description", "［＃、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},
     {"plain first comma splits", "［＃あ、い、1-2］", false, "", std::nullopt, St::Unresolved, 0},
     {"plain description with quote", "［＃あ」、1-2］", false, "", std::nullopt, St::Unresolved, 0},
-    {"nested quotes in quoted form", "［＃「「あ」」、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},
+    {"quoted component in quoted form", "［＃「「あ」」、U+4E00］", true, "「あ」", "U+4E00", St::Char, 0x4E00},
     {"nested annotation in description", "［＃あ［＃い］、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},
     {"unclosed quote falls to plain", "［＃「あ、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},
     {"no hash", "［ほげ、U+4E00］", false, "", std::nullopt, St::Unresolved, 0},

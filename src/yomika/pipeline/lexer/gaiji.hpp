@@ -15,8 +15,10 @@ enum class GaijiRule : uint8_t {
   Mention = 1,      // mention names a cell of one code point
   CodePoint = 2,    // mention is U+ and a Unicode scalar value
   Description = 3,  // description is in the description table
-  SingleChar = 4,   // description is itself one character
-  Unresolved = 5,
+  BareCell = 4,     // mention is a bare plane-row-cell (1-12-21) of a level-3 or level-4 cell
+  CodePointFirst = 5,  // mention begins with U+ and a code point, then 、 (U+5A2C、28-13)
+  SingleChar = 6,   // description is itself one character
+  Unresolved = 7,
 };
 
 struct GaijiOutcome {
@@ -24,8 +26,10 @@ struct GaijiOutcome {
   GaijiRule rule;
 };
 
-// First success wins: mention tables, the U+ code point, the description table, a one-character
-// description; otherwise Unresolved. A mention that resolves nothing does not stop the rest.
+// First success wins: mention tables, the U+ code point, the description table, a bare
+// plane-row-cell read as the cell it abbreviates, a code point that leads a longer mention, a
+// one-character description; otherwise Unresolved. A mention that resolves nothing does not stop
+// the rest.
 GaijiOutcome resolve_gaiji_with_rule(std::optional<std::string_view> mention, std::string_view description);
 
 inline GaijiResolution resolve_gaiji(std::optional<std::string_view> mention, std::string_view description) {
