@@ -338,22 +338,24 @@ TEST(serialize_walk_layouts) {
   {
     Built b;
     b.text("\n\n").open(ContainerKind::Indent, 3).text("\n\nB\n\n").close(ContainerKind::Indent).text("\n\n");
-    rows.push_back({"indent_container_amount_not_written", b.serialize(),
-                    "\n\n［＃ここから字下げ］\n\nB\n\n［＃ここで字下げ終わり］\n\n"});
+    rows.push_back({"indent_container_keeps_its_amount", b.serialize(),
+                    "\n\n［＃ここから3字下げ］\n\nB\n\n［＃ここで字下げ終わり］\n\n"});
   }
   {
     Built b;
     b.open(ContainerKind::Indent, 0).open(ContainerKind::Indent, 1).open(ContainerKind::Indent, 255);
     rows.push_back({"indent_opener_any_amount", b.serialize(),
-                    "［＃ここから字下げ］［＃ここから字下げ］［＃ここから字下げ］"});
+                    "［＃ここから0字下げ］［＃ここから字下げ］［＃ここから255字下げ］"});
   }
   {
     Built b;
     b.open(ContainerKind::Warichu, 0).close(ContainerKind::Warichu);
     b.open(ContainerKind::Keigakomi, 0).close(ContainerKind::Keigakomi);
+    b.open(ContainerKind::AlignEnd, 0).close(ContainerKind::AlignEnd);
     b.open(ContainerKind::AlignEnd, 2).close(ContainerKind::AlignEnd);
     rows.push_back({"every_container_kind", b.serialize(),
-                    "［＃割り注］［＃割り注終わり］［＃罫囲み］［＃罫囲み終わり］［＃ここから地付き］［＃ここで地付き終わり］"});
+                    "［＃割り注］［＃割り注終わり］［＃罫囲み］［＃罫囲み終わり］［＃ここから地付き］［＃ここで地付き終わり］"
+                    "［＃ここから地から2字上げ］［＃ここで地付き終わり］"});
   }
   {
     Built b;

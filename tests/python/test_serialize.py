@@ -41,15 +41,25 @@ CASES = [
     ("page_break_spaced", "［＃　改ページ　］", BLOCK.format("［＃改ページ］")),
     ("section_spread", "［＃改見開き］", BLOCK.format("［＃改見開き］")),
     ("sashie", "［＃挿絵（fig01.png）入る］", BLOCK.format("［＃挿絵（fig01.png）入る］")),
-    # Containers lose their amounts.
+    # Containers keep their amounts, written as the one-line forms are.
     (
         "indent_container",
         "［＃ここから２字下げ］\nB\n［＃ここで字下げ終わり］",
+        "\n\n［＃ここから2字下げ］\n\nB\n\n［＃ここで字下げ終わり］\n\n",
+    ),
+    (
+        "indent_container_of_one",
+        "［＃ここから１字下げ］\nB\n［＃ここで字下げ終わり］",
         "\n\n［＃ここから字下げ］\n\nB\n\n［＃ここで字下げ終わり］\n\n",
     ),
     (
         "align_end_container",
         "［＃ここから地から１字上げ］\nB\n［＃ここで地付き終わり］",
+        "\n\n［＃ここから地から1字上げ］\n\nB\n\n［＃ここで地付き終わり］\n\n",
+    ),
+    (
+        "align_end_container_flush",
+        "［＃ここから地付き］\nB\n［＃ここで地付き終わり］",
         "\n\n［＃ここから地付き］\n\nB\n\n［＃ここで地付き終わり］\n\n",
     ),
     ("keigakomi", "［＃罫囲み］\nB\n［＃罫囲み終わり］", "\n\n［＃罫囲み］\n\nB\n\n［＃罫囲み終わり］\n\n"),

@@ -30,8 +30,8 @@ inline constexpr std::string_view kBoutenParticles[] = {"に", "の左に"};
 // Section words by SectionBreakKind code.
 inline constexpr std::string_view kSectionWords[] = {"改丁", "改段", "改見開き"};
 
-// Container boundaries by ContainerKind code. The amount is never written, so each kind has one
-// opener whatever its amount.
+// Container boundaries by ContainerKind code; the openers for an indent of 1 and a flush end
+// block, whose amounts go unwritten.
 inline constexpr std::string_view kContainerOpeners[] = {
     "［＃ここから字下げ］", "［＃割り注］", "［＃罫囲み］", "［＃ここから地付き］",
 };
@@ -49,6 +49,10 @@ inline constexpr std::string_view kMarkerWarichu = "yomika_warichu";
 inline constexpr std::string_view kMarkerKeigakomi = "yomika_keigakomi";
 inline constexpr std::string_view kMarkerHeading = "yomika_heading";
 inline constexpr std::string_view kMarkerContainer = "yomika_container";
+
+// Openers of indented and end-aligned blocks of other amounts: the amount, then the unit word.
+inline constexpr std::string_view kIndentBlockFrom = "［＃ここから";
+inline constexpr std::string_view kAlignEndBlockFrom = "［＃ここから地から";
 
 // Words that frame the layout and other notes.
 inline constexpr std::string_view kIndentOne = "［＃字下げ］";

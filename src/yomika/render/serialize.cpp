@@ -257,6 +257,21 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
   }
 }
 
+// A block opener keeps its amount, written as the one-line indents and end alignments are.
+void write_container_open(ContainerKind kind, uint8_t amount, NewlineCappedWriter& out) {
+  if (kind == ContainerKind::Indent && amount != 1) {
+    out.put(w::kIndentBlockFrom);
+    out.put_number(amount);
+    out.put(w::kIndentUnit);
+  } else if (kind == ContainerKind::AlignEnd && amount != 0) {
+    out.put(w::kAlignEndBlockFrom);
+    out.put_number(amount);
+    out.put(w::kAlignEndUnit);
+  } else {
+    out.put(w::kContainerOpeners[static_cast<unsigned>(kind)]);
+  }
+}
+
 }  // namespace
 
 void serialize_node(const YomikaNode& node, NewlineCappedWriter& out) { write_node(node, 0, out); }
@@ -298,7 +313,7 @@ std::string serialize(const ParseResult& result) {
         write_node(e.node, rec != nullptr && rec->span.start < covered ? covered - rec->span.start : 0, out);
         break;
       case EntryKind::ContainerOpen:
-        out.put(notation::kContainerOpeners[static_cast<unsigned>(e.container)]);
+        write_container_open(e.container, e.amount, out);
         break;
       case EntryKind::ContainerClose:
         out.put(notation::kContainerClosers[static_cast<unsigned>(e.container)]);
