@@ -1,5 +1,6 @@
 // Assembly through the whole pipeline: the normalized text, the source-node table and the
-// registry for ruby bases, quoted regions, reference marks, replays and the block layout.
+// registry for ruby bases, dialogue, unclosed brackets, reference marks, replays and the block
+// layout.
 #include <string>
 #include <vector>
 
@@ -85,17 +86,31 @@ TEST(assembly_normalized_text_and_nodes) {
       {"empty_reading", "漢字《》", "漢字《》", {}},
       {"no_pending_text", "《かな》", "《かな》", {}},
       {"bar_before_line_feed_is_not_the_base", "｜あ\nいう《よみ》", "｜あ\nいう《よみ》", {}},
-      {"bar_before_quote_is_not_the_base", "｜あ「い」漢《かん》", "｜あ「い」" + I, {{In, R, 15, 30}}},
+      {"bar_before_quote_reaches_over_it", "｜あ「い」漢《かん》", I, {{In, R, 0, 30}}},
       {"bar_inside_quote_is_the_base", "「｜あ」い《よみ》", "「" + I, {{In, R, 3, 27}}},
       {"bar_consumed_by_earlier_ruby", "｜漢《かん》字《じ》", I + I, {{In, R, 0, 18}, {In, R, 18, 30}}},
       {"bar_kept_through_replayed_bracket", "｜あ［い］う《よみ》", I, {{In, R, 0, 30}}},
-      {"quoted_region_is_never_classified", "「｜漢字《かんじ》」", "「｜漢字《かんじ》」", {}},
-      {"tortoise_region_is_never_classified", "〔漢字《かんじ》〕", "〔漢字《かんじ》〕", {}},
-      {"nested_quotes_end_at_their_own_closer", "「a「b」c」" + kRuby, "「a「b」c」" + I, {{In, R, 15, 36}}},
-      {"unclosed_quote_keeps_the_rest_text", "「a「b」" + kRuby, "「a「b」" + kRuby, {}},
-      {"unclosed_bracket_keeps_the_rest_text", "［＃改ページ\n" + kRuby + "\n" + kPageBreak,
-       "［＃改ページ\n" + kRuby + "\n" + kPageBreak, {}},
-      {"unclosed_ruby_keeps_the_rest_text", "漢《か\n" + kRuby, "漢《か\n" + kRuby, {}},
+      {"dialogue_keeps_its_ruby", "「｜漢字《かんじ》」", "「" + I + "」", {{In, R, 3, 27}}},
+      {"tortoise_keeps_its_ruby", "〔漢字《かんじ》〕", "〔" + I + "〕", {{In, R, 3, 24}}},
+      {"dialogue_over_paragraphs", "「一《いち》\n\n「二《に》」", "「" + I + "\n\n「" + I + "」",
+       {{In, R, 3, 18}, {In, R, 23, 35}}},
+      {"nested_quotes_are_text", "「a「b」c」" + kRuby, "「a「b」c」" + I, {{In, R, 15, 36}}},
+      {"unclosed_quote_spares_the_rest", "「a「b」" + kRuby, "「a「b」" + I, {{In, R, 11, 32}}},
+      {"unclosed_bracket_ends_with_its_line", "［＃改ページ\n" + kRuby + "\n" + kPageBreak,
+       "［＃改ページ\n" + I + "\n" + B, {{In, R, 19, 40}, {EntryKind::Block, NodeKind::PageBreak, 41, 62}}},
+      {"unclosed_ruby_ends_with_its_line", "漢《か\n" + kRuby, "漢《か\n" + I, {{In, R, 10, 31}}},
+      {"closer_on_a_later_line_matches_nothing", "《か\nな》" + kRuby, "《か\nな》" + I, {{In, R, 13, 34}}},
+      {"unclosed_note_inside_a_line_keeps_the_ruby_before", kRuby + "［＃注", I + "［＃注", {{In, R, 0, 21}}},
+      {"explicit_base_with_gaiji", "｜柳" + kGaiji + "《りゅう》", I, {{In, R, 0, 6 + len(kGaiji) + 15}}},
+      {"implicit_base_with_gaiji", "あ漢" + kGaiji + "字《よみ》", "あ" + I, {{In, R, 3, 21 + len(kGaiji)}}},
+      {"gaiji_read_alone", kGaiji + "《くら》", I, {{In, R, 0, len(kGaiji) + 12}}},
+      {"gaiji_after_kana", "か" + kGaiji + "《よみ》", "か" + I, {{In, R, 3, 3 + len(kGaiji) + 12}}},
+      {"two_gaiji_in_a_base", kGaiji + kGaiji + "《よみ》", I, {{In, R, 0, 2 * len(kGaiji) + 12}}},
+      {"kana_between_gaiji_ends_the_base", kGaiji + "の" + kGaiji + "《よみ》", I + "の" + I,
+       {{In, NodeKind::Gaiji, 0, len(kGaiji)}, {In, R, len(kGaiji) + 3, 2 * len(kGaiji) + 15}}},
+      {"gaiji_before_kana_is_no_base", kGaiji + "あ《よみ》", I + "あ《よみ》", {{In, NodeKind::Gaiji, 0, len(kGaiji)}}},
+      {"bar_before_gaiji_and_note", "｜柳" + kGaiji + "［＃注］《よみ》", "｜柳" + I + I + "《よみ》",
+       {{In, NodeKind::Gaiji, 6, 6 + len(kGaiji)}, {In, NodeKind::Annotation, 6 + len(kGaiji), 18 + len(kGaiji)}}},
       {"double_ruby", "《《強調》》", I, {{In, NodeKind::DoubleRuby, 0, 18}}},
       {"empty_double_ruby", "《《》》", "《《》》", {}},
       {"ref_mark_before_note_is_gaiji", "あ" + kGaiji, "あ" + I, {{In, NodeKind::Gaiji, 3, 3 + len(kGaiji)}}},

@@ -190,7 +190,7 @@ TEST(classify_keyword_whole_body_rules) {
       {
           {"page break", "［＃改ページ］", "pageBreak@0-21"},
           {"page break trimmed", "［＃　改ページ　］", "pageBreak@0-27"},
-          {"ascii white space trimmed", "［＃ \t改ページ\n ］", "pageBreak@0-25"},
+          {"ascii white space trimmed", "［＃ \t改ページ\f ］", "pageBreak@0-25"},
           {"space inside keyword", "［＃改　ページ］", "annotation0:［＃改　ページ］@0-24"},
           {"text after keyword", "［＃改ページです］", "annotation0:［＃改ページです］@0-27"},
           {"choho", "［＃改丁］", "sectionBreak:0@0-15"},

@@ -272,8 +272,19 @@ TEST(html_blocks_containers_and_inline_nodes) {
        Doc{}.container(kOpen, EntryKind::ContainerOpen, ContainerKind::Indent, 2).t("\n\nB\n\n").container(
            kClose, EntryKind::ContainerClose, ContainerKind::Indent, 0),
        indent2 + "\n<p>B</p>\n</div>"},
-      {"text_after_container_close",
-       Doc{}.container(kClose, EntryKind::ContainerClose, ContainerKind::Keigakomi, 0).t("x"), "</div>\n<p>x</p>\n"},
+      // Block ends close only blocks that are open, the innermost first; the text's end closes the rest.
+      {"close_with_no_block_open",
+       Doc{}.container(kClose, EntryKind::ContainerClose, ContainerKind::Keigakomi, 0).t("x"), "<p>x</p>\n"},
+      {"block_left_open_closes_at_the_end",
+       Doc{}.container(kOpen, EntryKind::ContainerOpen, ContainerKind::Indent, 2).t("\n\nB"),
+       indent2 + "\n<p>B</p>\n</div>"},
+      {"close_of_another_kind_closes_the_innermost",
+       Doc{}.container(kOpen, EntryKind::ContainerOpen, ContainerKind::Indent, 2).t("\n\n").container(
+           kOpen, EntryKind::ContainerOpen, ContainerKind::Indent, 2).t("\n\n").container(
+           kClose, EntryKind::ContainerClose, ContainerKind::Keigakomi, 0).t("\n\nC").container(
+           kClose, EntryKind::ContainerClose, ContainerKind::AlignEnd, 0).container(
+           kClose, EntryKind::ContainerClose, ContainerKind::AlignEnd, 0),
+       indent2 + "\n" + indent2 + "\n</div>\n<p>C</p>\n</div>"},
       {"inline_at_start", Doc{}.node(kInline, EntryKind::Inline, kaeriten).t("b"), "<p>" + k + "b</p>\n"},
       {"inline_at_line_start", Doc{}.t("a\n").node(kInline, EntryKind::Inline, kaeriten),
        "<p>a<br />\n" + k + "</p>\n"},

@@ -93,6 +93,15 @@ TEST(pairing_table) {
       {"〔e'〕", "Open:tortoise0-3 Text3-5 Close:tortoise5-8", "tortoise0-3/5-8", ""},
       {"※｜", "Trig8:0-3 Trig0:3-6", "", ""},
       {"「\n」", "Open:quote0-3 NL3 Close:quote4-7", "quote0-3/4-7", ""},
+      // ［, 《, 《《 and 〔 end with their line: reported there, with everything opened after them.
+      {"［あ\nい］", "Open:bracket0-3 Text3-6 Unclosed:bracket0-3 NL6 Text7-10 Stray:bracket10-13", "",
+       "unclosed:bracket0-3 unmatched:bracket10-13"},
+      {"「《\n」", "Open:quote0-3 Open:ruby3-6 Unclosed:ruby3-6 NL6 Close:quote7-10", "quote0-3/7-10",
+       "unclosed:ruby3-6"},
+      {"《「\n」", "Open:ruby0-3 Open:quote3-6 Unclosed:quote3-6 Unclosed:ruby0-3 NL6 Stray:quote7-10", "",
+       "unclosed:quote3-6 unclosed:ruby0-3 unmatched:quote7-10"},
+      {"〔《《a\n\n", "Open:tortoise0-3 Open:doubleRuby3-9 Text9-10 Unclosed:doubleRuby3-9 Unclosed:tortoise0-3 NL10 NL11",
+       "", "unclosed:doubleRuby3-9 unclosed:tortoise0-3"},
       // Unmatched closers come first in text order, then the unclosed ones innermost first.
       {"［〕「」》〔", "Open:bracket0-3 Stray:tortoise3-6 Open:quote6-9 Close:quote9-12 Stray:ruby12-15 "
                      "Open:tortoise15-18 Unclosed:tortoise15-18 Unclosed:bracket0-3",
@@ -138,7 +147,7 @@ TEST(pairing_deep_nesting) {
 }
 
 // On random bracket soup: every token becomes one event plus one Unclosed per open bracket left;
-// pairs have matching kinds and nest without crossing.
+// pairs have matching kinds and nest without crossing; only 「」 pairs span a line feed.
 TEST(pairing_random_invariants) {
   std::mt19937 rng(4242);
   const char* const pieces[] = {"《", "》", "［", "］", "〔", "〕", "「", "」", "a", "\n", "｜"};
@@ -164,6 +173,7 @@ TEST(pairing_random_invariants) {
     for (std::size_t i = 0; i < p.pairs.size; ++i) {
       const auto& x = p.pairs[i];
       if (x.open_end > x.close_start) ++bad;
+      if (x.kind != yomika::PairKind::Quote && s.find('\n', x.open_end) < x.close_start) ++bad;
       for (std::size_t j = 0; j < i; ++j) {  // an earlier-closed pair lies inside or wholly before
         const auto& y = p.pairs[j];
         bool inside = y.open_start > x.open_start && y.close_end <= x.close_start;

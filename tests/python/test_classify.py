@@ -165,7 +165,7 @@ NODE_ROWS = [
     ("ruby_implicit_span_from_base", "あ漢字《かんじ》", [("ruby", 3, b("あ漢字《かんじ》"))]),
     ("double_ruby", "《《強調》》", [("doubleRuby", 0, b("《《強調》》"))]),
     ("nested_note_not_listed", "漢《か［＃注］》", [("ruby", 0, b("漢《か［＃注］》"))]),
-    ("quoted_region_not_classified", "「｜漢字《かんじ》」", []),
+    ("dialogue_keeps_its_ruby", "「｜漢字《かんじ》」", [("ruby", 3, 27)]),
 ]
 
 

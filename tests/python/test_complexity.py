@@ -28,9 +28,13 @@ CASES = [
     # Unclosed 「 inside one ［…］, then closers of another kind.
     _case("unclosed_quotes_in_bracket_then_strays", "［" + "「" * N + "》" * N + "］", lambda h: h.startswith("<p>［")),
     _case("quotes_closed_in_bracket", "［＃" + "「" * N + "」" * N + "］", lambda h: h.count("\n") <= 2),
-    # One unclosed ［ turns the rest into text, line by line.
-    _case("unclosed_bracket_replays_once", "［" + "漢字《かんじ》\n" * (N // 4), lambda h: h.count("<br />") == N // 4 - 1),
-    _case("bars_in_quoted_region", "「" + "｜漢《かん》\n" * (N // 4) + "」", lambda h: "<ruby>" not in h),
+    # An unclosed ［ ends with its line; every later line is read as usual.
+    _case("unclosed_bracket_replays_once", "［" + "漢字《かんじ》\n" * (N // 4), lambda h: h.count("<ruby>") == N // 4 - 1),
+    _case("bars_in_dialogue", "「" + "｜漢《かん》\n" * (N // 4) + "」", lambda h: h.count("<ruby>") == N // 4),
+    # A base reaches back over every special character and kanji before it, once.
+    _case("gaiji_chain_in_one_base", "漢※［＃「あ」］" * (N // 8) + "《よみ》", lambda h: h.count("<ruby>") == 1),
+    _case("bar_before_a_gaiji_chain", "｜" + "※［＃「あ」］あ" * (N // 8) + "《よみ》", lambda h: h.count("<ruby>") == 1),
+    _case("gaiji_chain_without_ruby", "※［＃「あ」］漢" * (N // 8), lambda h: h.count("yomika-gaiji") == N // 8),
     _case("successful_rubies", "あ漢《かん》" * (N // 2), lambda h: h.count("<ruby>") == N // 2),
     # The renderer's escape searches must not look past the current line again and again.
     _case("rare_escape_after_many_lines", "a\n" * (2 * N) + '"', lambda h: h.endswith("&quot;</p>\n")),

@@ -52,6 +52,8 @@ class ArenaText {
     size_ += k;
   }
   void push_back(char c) { append(&c, 1); }
+  // Takes back the end of the text from `size` on.
+  void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
   std::size_t size() const { return size_; }
   std::string_view view() const { return std::string_view(data_, size_); }
 
@@ -87,9 +89,7 @@ class Assembler {
     // before the next event is read, so a queue would only ever hold the current step's items.
     for (std::size_t i = 0; i < count; ++i) {
       const PairedEvent& ev = events[i];
-      if (region_open_) {
-        region_event(ev);
-      } else if (frame_open_) {
+      if (frame_open_) {
         frame_event(ev);
       } else {
         top_level_event(ev);
@@ -149,12 +149,51 @@ class Assembler {
     norm_.append(src_.data() + s, e - s);
   }
 
-  void write_newline() { norm_.push_back('\n'); }
+  void write_newline(uint32_t p) {
+    norm_.push_back('\n');
+    reset_chain(p + 1);
+  }
 
   uint32_t sentinel_position(std::size_t lead) {
     std::size_t pos = norm_.size() + lead;
     if (pos > UINT32_MAX - 3) fatal("normalized fits u32 per Phase 0 cap");
     return static_cast<uint32_t>(pos);
+  }
+
+  // ---- the chain of text and special characters a ruby base may reach back over ------------
+
+  void reset_chain(uint32_t at) {
+    chain_.clear();
+    chain_start_ = at;
+  }
+
+  // Where the run of ruby base characters that ends at `to` begins, no earlier than `from`.
+  uint32_t base_run_start(uint32_t from, uint32_t to) const {
+    while (to > from) {
+      std::size_t prev = prev_char_start(src_, to);
+      unsigned len;
+      if (prev < from || !classify::is_ruby_base_char(decode_utf8(src_, prev, len))) break;
+      to = static_cast<uint32_t>(prev);
+    }
+    return to;
+  }
+
+  // Start of the text in front of chained special character i.
+  uint32_t gap_start(std::size_t i) const { return i == 0 ? chain_start_ : chain_[i - 1].end; }
+
+  bool bar_in_chain() const { return has_last_bar_ && last_bar_ >= chain_start_; }
+
+  // Keeps only what a later base could still reach: after the last ｜ everything up to a 《 is
+  // the base; without one, only an unbroken run of base characters and special characters.
+  void add_to_chain(Span span, uint32_t sentinel, const GaijiRec* rec) {
+    if (bar_in_chain()) {
+      std::size_t k = 0;
+      while (k < chain_.size() && chain_[k].start < last_bar_) ++k;
+      if (k) chain_.erase(chain_.begin(), chain_.begin() + static_cast<std::ptrdiff_t>(k));
+    } else if (!chain_.empty() && base_run_start(chain_.back().end, span.start) != chain_.back().end) {
+      chain_.clear();
+    }
+    chain_.push_back(ChainedGaiji{span.start, span.end, sentinel, rec});
   }
 
   void record(uint32_t pos, const RegistryEntry& e, Span span) {
@@ -166,6 +205,11 @@ class Assembler {
   void write_node(const YomikaNode& node, Span span) {
     RegistryEntry e;
     e.node = node;
+    if (node.kind == NodeKind::Gaiji) {
+      add_to_chain(span, static_cast<uint32_t>(norm_.size()), &node.gaiji());
+    } else {
+      reset_chain(span.end);
+    }
     if (node.is_block()) {
       e.kind = EntryKind::Block;
       uint32_t pos = sentinel_position(2);
@@ -180,6 +224,7 @@ class Assembler {
   }
 
   void write_container(bool open, ContainerKind kind, uint8_t amount, Span span) {
+    reset_chain(span.end);
     RegistryEntry e;
     e.kind = open ? EntryKind::ContainerOpen : EntryKind::ContainerClose;
     e.container = kind;
@@ -201,9 +246,11 @@ class Assembler {
     switch (ev.tag) {
       case EventTag::Text:
       case EventTag::PairClose:
-      case EventTag::Unclosed:
       case EventTag::StrayClose:
         start_text(ev.start);
+        break;
+      case EventTag::Unclosed:
+        // The opener's own bytes were text where it stood; its report adds none.
         break;
       case EventTag::Trigger:
         if (is_trigger(ev, scan::TriggerKind::RefMark)) {
@@ -216,11 +263,8 @@ class Assembler {
       case EventTag::PairOpen: {
         auto kind = static_cast<PairKind>(ev.kind);
         if (kind == PairKind::Tortoise || kind == PairKind::Quote) {
-          flush_text(ev.start);
+          // Dialogue 「…」 and 〔…〕 are text with everything inside them read as anywhere else.
           start_text(ev.start);
-          region_open_ = true;
-          region_kind_ = ev.kind;
-          region_depth_ = 1;
         } else {
           open_frame(ev);
         }
@@ -228,45 +272,9 @@ class Assembler {
       }
       case EventTag::Newline:
         flush_text(ev.start);
-        write_newline();
+        write_newline(ev.start);
         break;
     }
-  }
-
-  // ---- quoted regions -----------------------------------------------------------------------
-
-  // Inside 〔…〕 and 「…」 nothing is classified; only the depth of the region's own kind is kept
-  // so that the region ends at its own closer.
-  void region_event(const PairedEvent& ev) {
-    bool own = ev.kind == region_kind_;
-    switch (ev.tag) {
-      case EventTag::Text:
-      case EventTag::Trigger:
-      case EventTag::StrayClose:
-        text_event(ev);
-        break;
-      case EventTag::PairOpen:
-        if (own && region_depth_ != UINT32_MAX) ++region_depth_;
-        start_text(ev.start);
-        break;
-      case EventTag::PairClose:
-        start_text(ev.start);
-        if (own) leave_region_level();
-        break;
-      case EventTag::Unclosed:
-        if (own) leave_region_level();
-        break;
-      case EventTag::Newline:
-        flush_text(ev.start);
-        write_newline();
-        break;
-    }
-  }
-
-  void leave_region_level() {
-    uint32_t before = region_depth_;
-    if (region_depth_ > 0) --region_depth_;
-    if (before <= 1) region_open_ = false;
   }
 
   // ---- frames -------------------------------------------------------------------------------
@@ -310,6 +318,13 @@ class Assembler {
   void frame_event(const PairedEvent& ev) {
     if (ev.tag == EventTag::PairOpen) {
       push_open(ev);
+      return;
+    }
+    if (ev.tag == EventTag::Unclosed && ev.start == body_[0].start) {
+      // The opener is reported unclosed at the end of its line (every entry above it before it):
+      // nothing after this event belongs to the frame, which becomes text up to the line feed.
+      frame_open_ = false;
+      replay();
       return;
     }
     uint32_t idx = next_body_index();
@@ -388,6 +403,7 @@ class Assembler {
     const PairedEvent& close = body_.back();
     bool has_reading = body_[0].end < close.start;
     bool is_explicit = text_pending_ && has_last_bar_ && last_bar_ >= t && last_bar_ < o;
+    if (!is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(t, o)) return;
 
     rbody_.clear();
     rlink_.clear();
@@ -425,6 +441,59 @@ class Assembler {
     write_node(hit.node, Span{hit.span.start, close.end});
   }
 
+  // A base that holds special characters: ｜柳※［＃…］《…》, or an implicit base whose run of
+  // kanji reaches back over ※［＃…］ (a special character counts as one kanji). The text and the
+  // sentinels the chain wrote from the ruby's start on are taken back, and the ruby is written in
+  // their place. False, with nothing changed, when the base does not reach into the chain.
+  bool complete_ruby_over_chain(uint32_t t, uint32_t o) {
+    if (chain_.back().end != t) return false;  // the pending text must follow the last one
+    std::size_t first;
+    uint32_t b;
+    const bool explicit_ = bar_in_chain() && last_bar_ < chain_.back().start;
+    if (explicit_) {
+      b = last_bar_ + 3;
+      first = 0;
+      while (chain_[first].start < b) ++first;
+    } else {
+      if (base_run_start(t, o) != t) return false;  // the run ends inside the pending text
+      first = chain_.size() - 1;
+      b = base_run_start(gap_start(first), chain_[first].start);
+      while (b == gap_start(first) && first > 0) {
+        --first;
+        b = base_run_start(gap_start(first), chain_[first].start);
+      }
+    }
+
+    std::vector<Segment> parts;
+    uint32_t p = b;
+    for (std::size_t i = first; i < chain_.size(); ++i) {
+      if (p < chain_[i].start)
+        parts.push_back(Segment{SegmentCode::Text, src_.substr(p, chain_[i].start - p), nullptr, nullptr});
+      parts.push_back(Segment{SegmentCode::Gaiji, {}, chain_[i].rec, nullptr});
+      p = chain_[i].end;
+    }
+    if (p < o) parts.push_back(Segment{SegmentCode::Text, src_.substr(p, o - p), nullptr, nullptr});
+    Hit hit = classify::classify_ruby_on_base(cx_, frame_body(), 0, parts, explicit_);
+    if (!hit.ok) return false;
+
+    const uint32_t s = explicit_ ? last_bar_ : b;
+    const uint32_t lead = chain_[first].start - s;
+    if (chain_[first].sentinel < lead ||
+        norm_.view().substr(chain_[first].sentinel - lead, lead) != src_.substr(s, lead))
+      fatal("internal error: entered unreachable code: the chain is the source with sentinels");
+    for (std::size_t i = chain_.size(); i-- > first;) {
+      if (positions_.empty() || positions_.back() != chain_[i].sentinel)
+        fatal("internal error: entered unreachable code: the chain's sentinels are the last written");
+      positions_.pop_back();
+      entries_.pop_back();
+      nodes_.pop_back();
+    }
+    norm_.truncate(chain_[first].sentinel - lead);
+    text_pending_ = false;
+    write_node(hit.node, Span{s, body_.back().end});
+    return true;
+  }
+
   void complete_double_ruby() {
     if (body_.back().tag != EventTag::PairClose)
       fatal("internal error: entered unreachable code: body[close_idx] must be PairClose");
@@ -451,7 +520,7 @@ class Assembler {
       if (ev.tag == EventTag::Unclosed) continue;
       if (ev.tag == EventTag::Newline) {
         flush_text(ev.start);
-        write_newline();
+        write_newline(ev.start);
       } else {
         text_event(ev);
       }
@@ -475,9 +544,17 @@ class Assembler {
   Span ref_{};
   bool has_last_bar_ = false;
   uint32_t last_bar_ = 0;  // offset of the last ｜ that became pending text
-  bool region_open_ = false;
-  uint8_t region_kind_ = 0;
-  uint32_t region_depth_ = 0;
+
+  // The chain: since chain_start_ the normalized text is the source with each special character
+  // of chain_ in place of its reference, and nothing else written; a ruby base may reach back
+  // over it. A line feed or any other construct starts a new chain.
+  struct ChainedGaiji {
+    uint32_t start, end;  // ※ to ］ in the source
+    uint32_t sentinel;    // its sentinel's position in the normalized text
+    const GaijiRec* rec;
+  };
+  uint32_t chain_start_ = 0;
+  std::vector<ChainedGaiji> chain_;
 
   // The frame being collected; its arrays are reused from frame to frame.
   bool frame_open_ = false;

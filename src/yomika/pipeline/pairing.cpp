@@ -41,11 +41,20 @@ struct OpenEntry {
   uint32_t start, end;
 };
 
+// ［, 《, 《《 and 〔 never span a line: a note, a reading, a double ruby or an accent is written on
+// one line, so an opener of these kinds still open at a line feed is a typo, and it is closed
+// there instead of taking the rest of the book with it. 「 spans lines: a speech runs over several
+// paragraphs and closes once.
+constexpr bool kLineBounded[5] = {true, true, true, true, false};  // indexed by PairKind
+
 // Nesting in real texts is shallow: eight entries live inline, deeper nesting spills to the heap.
 class OpenStack {
  public:
   bool empty() const { return size_ == 0; }
   std::size_t size() const { return size_; }
+  // Entries of a line-bounded kind on the stack: a line feed has work to do only when this is
+  // not zero.
+  std::size_t line_bounded() const { return bounded_; }
   const OpenEntry& top() const { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
   void push(const OpenEntry& e) {
     if (size_ < kInline) {
@@ -54,8 +63,10 @@ class OpenStack {
       spill_.push_back(e);
     }
     ++size_;
+    bounded_ += kLineBounded[static_cast<uint8_t>(e.kind)];
   }
   void pop() {
+    bounded_ -= kLineBounded[static_cast<uint8_t>(top().kind)];
     if (size_ > kInline) spill_.pop_back();
     --size_;
   }
@@ -65,6 +76,7 @@ class OpenStack {
   OpenEntry inline_[kInline];
   std::vector<OpenEntry> spill_;
   std::size_t size_ = 0;
+  std::size_t bounded_ = 0;
 };
 
 Diagnostic bracket_diagnostic(DiagnosticKind kind, PairKind pair, uint32_t start, uint32_t end) {
@@ -79,23 +91,41 @@ static_assert(offsetof(lex::Token, tag) == offsetof(PairedEvent, tag) &&
                   offsetof(lex::Token, end) == offsetof(PairedEvent, end),
               "a token and its event share their layout");
 
-// The pass itself. `in` and `out` may be the same storage: each token's fields are read before its
-// event's are written, and both go through memcpy of single fields, so the two types never alias
-// one object.
+struct PairState {
+  Arena& arena;
+  std::vector<Diagnostic>& diagnostics;
+  Paired& result;
+  OpenStack stack;
+
+  // Pops the stack down to and including its deepest line-bounded entry, reporting each entry as
+  // unclosed, innermost first; the Unclosed events go to `events` in the same order.
+  void unwind_line(ArenaVec<PairedEvent>& events) {
+    while (stack.line_bounded() != 0) {
+      const OpenEntry open = stack.top();
+      stack.pop();
+      diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
+      events.push_back(arena, PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
+    }
+  }
+};
+
+// The pass itself, from token i on. Out of place, every event is appended to `events`. In place,
+// the event of token i is written over token i (a token and an event have the same size), and the
+// pass stops, returning the index of the token, at the first line feed that has openers to
+// report: their Unclosed events have no token of their own to be written over, so the caller
+// goes on out of place from there. Returns `count` when every token is paired.
 //
 // PERF: over its own token an event is written field by field, from registers, and only the
 // fields that differ (tag and kind, and a line feed's end). Building a PairedEvent on the stack
 // and copying it whole through memcpy made every event a store-forwarding stall (a 12-byte load
-// over three smaller stores), which cost more than the rest of the pass.
+// over three smaller stores), which cost more than the rest of the pass. Fields are read and
+// written through memcpy of single fields, so the two types never alias one object.
 template <bool kInPlace>
-void pair_into(const void* in, std::size_t count, PairedEvent* out, std::size_t events_cap, Arena& arena,
-               std::vector<Diagnostic>& diagnostics, Paired& result) {
-  result.pairs.reserve(arena, count / 4 > 4 ? count / 4 : 4);
-
-  OpenStack stack;
-  const auto* src = static_cast<const unsigned char*>(in);
-  auto* dst = reinterpret_cast<unsigned char*>(out);
-  for (std::size_t i = 0; i < count; ++i, src += sizeof(lex::Token), dst += sizeof(PairedEvent)) {
+std::size_t pair_from(const void* in, std::size_t i, std::size_t count, ArenaVec<PairedEvent>& events,
+                      PairState& st) {
+  const auto* src = static_cast<const unsigned char*>(in) + i * sizeof(lex::Token);
+  auto* dst = reinterpret_cast<unsigned char*>(events.data) + i * sizeof(PairedEvent);
+  for (; i < count; ++i, src += sizeof(lex::Token), dst += sizeof(PairedEvent)) {
     lex::TokenTag tag;
     scan::TriggerKind kind;
     uint32_t start, end;
@@ -116,6 +146,10 @@ void pair_into(const void* in, std::size_t count, PairedEvent* out, std::size_t 
         etag = EventTag::Text;
         break;
       case lex::TokenTag::LineFeed:
+        if (st.stack.line_bounded() != 0) {
+          if constexpr (kInPlace) return i;
+          st.unwind_line(events);
+        }
         etag = EventTag::Newline;
         end = start + 1;
         break;
@@ -128,15 +162,15 @@ void pair_into(const void* in, std::size_t count, PairedEvent* out, std::size_t 
         }
         ekind = static_cast<uint8_t>(r.pair);
         if (r.role == Role::Open) {
-          stack.push(OpenEntry{r.pair, start, end});
+          st.stack.push(OpenEntry{r.pair, start, end});
           etag = EventTag::PairOpen;
-        } else if (!stack.empty() && stack.top().kind == r.pair) {
-          const OpenEntry open = stack.top();
-          stack.pop();
-          result.pairs.push_back(arena, BracketPair{open.start, open.end, start, end, r.pair});
+        } else if (!st.stack.empty() && st.stack.top().kind == r.pair) {
+          const OpenEntry open = st.stack.top();
+          st.stack.pop();
+          st.result.pairs.push_back(st.arena, BracketPair{open.start, open.end, start, end, r.pair});
           etag = EventTag::PairClose;
         } else {
-          diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnmatchedClose, r.pair, start, end));
+          st.diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnmatchedClose, r.pair, start, end));
           etag = EventTag::StrayClose;
         }
         break;
@@ -148,24 +182,22 @@ void pair_into(const void* in, std::size_t count, PairedEvent* out, std::size_t 
       std::memcpy(dst + offsetof(PairedEvent, kind), &ekind, sizeof ekind);
       if (tag == lex::TokenTag::LineFeed) std::memcpy(dst + offsetof(PairedEvent, end), &end, sizeof end);
     } else {
-      out[i] = PairedEvent{etag, ekind, start, end};
+      events.push_back(st.arena, PairedEvent{etag, ekind, start, end});
     }
   }
-  PairedEvent* w = out + count;
-  result.events.data = out;
-  result.events.size = static_cast<std::size_t>(w - out);
-  result.events.cap = events_cap;
+  return count;
+}
 
+// Openers still open when the tokens end, innermost first.
+void unwind_all(PairState& st, ArenaVec<PairedEvent>& events) {
   // Room for every Unclosed event at once: doubling an array as large as the token stream for a
   // handful of open brackets would cost as much arena again.
-  result.events.reserve(arena, result.events.size + stack.size());
-  // Innermost first: the stack unwinds in the reverse of opening order.
-  while (!stack.empty()) {
-    const OpenEntry open = stack.top();
-    stack.pop();
-    diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
-    result.events.push_back(arena,
-                            PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
+  events.reserve(st.arena, events.size + st.stack.size());
+  while (!st.stack.empty()) {
+    const OpenEntry open = st.stack.top();
+    st.stack.pop();
+    st.diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
+    events.push_back(st.arena, PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
   }
 }
 
@@ -173,10 +205,12 @@ void pair_into(const void* in, std::size_t count, PairedEvent* out, std::size_t 
 
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics) {
   Paired out;
-  // Every token becomes exactly one event; only the Unclosed events at the end can go past this.
-  ArenaVec<PairedEvent> events;
-  events.reserve(arena, tokens.size + 4);
-  pair_into<false>(tokens.data, tokens.size, events.data, events.cap, arena, diagnostics, out);
+  out.pairs.reserve(arena, tokens.size / 4 > 4 ? tokens.size / 4 : 4);
+  // Every token becomes exactly one event; only Unclosed events can go past this.
+  out.events.reserve(arena, tokens.size + 4);
+  PairState st{arena, diagnostics, out, {}};
+  pair_from<false>(tokens.data, 0, tokens.size, out.events, st);
+  unwind_all(st, out.events);
   return out;
 }
 
@@ -184,15 +218,32 @@ Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vect
 // corpus that is 0.7 bytes per source byte, and with it a parse no longer fits the arena's first
 // block: the overflow block is a fresh mapping every parse, whose page faults cost more than the
 // pairing pass itself. Writing over the tokens keeps the arena at one block. The token stream
-// keeps a little room past its end (build_tokens) for the Unclosed events; more of them than
-// that move the events to a larger array, as a separate array would have to grow too.
+// keeps a little room past its end (build_tokens) for the Unclosed events at the end; a line that
+// leaves an opener unclosed moves the rest of the events to an array of their own, as a separate
+// array would have to grow too.
 Paired pair_brackets_in_place(ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics) {
   Paired out;
   ArenaVec<lex::Token> mine = tokens;
   tokens = ArenaVec<lex::Token>{};
   if (mine.cap < mine.size + 4) mine.reserve(arena, mine.size + 4);
-  pair_into<true>(mine.data, mine.size, reinterpret_cast<PairedEvent*>(static_cast<void*>(mine.data)), mine.cap, arena,
-            diagnostics, out);
+  out.pairs.reserve(arena, mine.size / 4 > 4 ? mine.size / 4 : 4);
+  PairState st{arena, diagnostics, out, {}};
+
+  out.events.data = reinterpret_cast<PairedEvent*>(static_cast<void*>(mine.data));
+  out.events.cap = mine.cap;
+  const std::size_t stopped = pair_from<true>(mine.data, 0, mine.size, out.events, st);
+  out.events.size = stopped;
+  if (stopped < mine.size) {
+    // The events so far stay where they are written; the rest go to a fresh array with room for
+    // them and a few Unclosed events more.
+    ArenaVec<PairedEvent> rest;
+    rest.reserve(arena, mine.size + (mine.size - stopped) / 8 + 16);
+    std::memcpy(static_cast<void*>(rest.data), out.events.data, stopped * sizeof(PairedEvent));
+    rest.size = stopped;
+    out.events = rest;
+    pair_from<false>(mine.data, stopped, mine.size, out.events, st);
+  }
+  unwind_all(st, out.events);
   return out;
 }
 

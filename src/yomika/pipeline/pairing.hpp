@@ -39,8 +39,11 @@ struct Paired {
   ArenaVec<BracketPair> pairs;
 };
 
-// Pairs the brackets of the token stream; appends unmatched closers, then unclosed openers
-// (innermost first) to diagnostics.
+// Pairs the brackets of the token stream and appends its diagnostics, in text order. ［, 《, 《《
+// and 〔 close at the end of their line at the latest: an opener of these kinds still open at a
+// line feed is reported unclosed there, with every entry above it on the stack, and their
+// Unclosed events (innermost first) come just before that line feed's Newline event. Openers
+// still open when the tokens end (「 spans lines) follow all other events, innermost first.
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
 
 // The same, writing each event over its own token: a token and an event have the same size, and

@@ -436,8 +436,17 @@ class Walker {
     if (pos_ < n) {
       write_pending_text(n);
       close_paragraph();
+      in_paragraph_ = false;
     } else if (in_paragraph_) {
       close_paragraph();
+      in_paragraph_ = false;
+    }
+    // Blocks still open where the text ends are closed there, so the fragment can stand inside a
+    // page without leaving the page's own elements open.
+    for (; containers_ > 0; --containers_) {
+      if (pending_newline_) out_.put(frag::kNewline);
+      out_.put(frag::kDivClose);
+      pending_newline_ = true;
     }
   }
 
@@ -483,6 +492,16 @@ class Walker {
       render_node_in(e.node, out_, &warichu_);
       return;
     }
+    if (kind == EntryKind::ContainerClose && containers_ == 0) {
+      // A block end with no block open closes nothing: writing </div> would close an element of
+      // whatever page holds the fragment.
+      if (in_paragraph_) {
+        close_paragraph();
+        in_paragraph_ = false;
+        pending_newline_ = false;
+      }
+      return;
+    }
     if (in_paragraph_) {
       close_paragraph();
     } else if (pending_newline_) {
@@ -490,8 +509,15 @@ class Walker {
     }
     switch (kind) {
       case EntryKind::Block: render_node_in(e.node, out_, nullptr); break;
-      case EntryKind::ContainerOpen: render_container_open(e.container, e.amount, out_); break;
-      default: out_.put(frag::kDivClose); break;
+      case EntryKind::ContainerOpen:
+        render_container_open(e.container, e.amount, out_);
+        ++containers_;
+        break;
+      default:
+        // Closes the innermost block, whatever kind it is.
+        out_.put(frag::kDivClose);
+        --containers_;
+        break;
     }
     pending_newline_ = true;
     in_paragraph_ = false;
@@ -505,6 +531,7 @@ class Walker {
   bool in_paragraph_ = false;
   bool pending_newline_ = false;
   WarichuBalance warichu_;  // warichu spans open in the current paragraph
+  std::size_t containers_ = 0;  // container divs open
 };
 
 }  // namespace

@@ -259,6 +259,18 @@ Hit classify_ruby(Context& cx, const Body& body, uint32_t open) {
   return Hit{true, syntax::make_ruby(cx.in, base, reading, explicit_), Span{span_start, body.ev[close].end}};
 }
 
+Hit classify_ruby_on_base(Context& cx, const Body& body, uint32_t open, const std::vector<Segment>& base,
+                          bool explicit_) {
+  if (open >= body.n || !is_open(body.ev[open], PairKind::Ruby) || base.empty()) return {};
+  uint32_t close = body.link[open];
+  if (close == kNoLink || close <= open || close >= body.n) return {};
+  expect_close(body, close);
+  const uint32_t r0 = body.ev[open].end, r1 = body.ev[close].start;
+  if (r0 >= r1) return {};
+  Content reading = build_content(cx, body, open + 1, close, r0, r1);
+  return Hit{true, syntax::make_ruby(cx.in, syntax::content_from_segments(cx.in, base), reading, explicit_), {}};
+}
+
 Hit classify_double_ruby(Context& cx, const Body& body, uint32_t open) {
   if (open >= body.n || !is_open(body.ev[open], PairKind::DoubleRuby)) return {};
   uint32_t close = body.link[open];

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "yomika/pipeline/pairing.hpp"
 #include "yomika/spec/span.hpp"
@@ -72,6 +73,11 @@ Hit classify_gaiji(Context& cx, const Body& body, uint32_t open);
 
 // Ruby: body = [Bar]? Text, then the frame's body from 《 (index `open`) to its 》.
 Hit classify_ruby(Context& cx, const Body& body, uint32_t open);
+
+// Ruby over a base the caller settled (one that holds special characters): `open` is the 《 of
+// the body; the reading is built as classify_ruby builds it.
+Hit classify_ruby_on_base(Context& cx, const Body& body, uint32_t open, const std::vector<Segment>& base,
+                          bool explicit_);
 
 // Double ruby: `open` is the 《《 PairOpen.
 Hit classify_double_ruby(Context& cx, const Body& body, uint32_t open);
