@@ -1,8 +1,8 @@
 """HTML output end to end: paragraphs and line breaks, escaping, blocks and containers, ruby
-bases, quoted regions, reference marks and replayed brackets, and the node list that goes with
-them."""
+bases, dialogue, reference marks and replayed brackets, and the node list that goes with them."""
 
 import json
+import sys
 from pathlib import Path
 
 import pytest
@@ -83,6 +83,9 @@ def test_nodes(source, nodes):
     assert [(d["kind"], d["span"]["start"], d["span"]["end"]) for d in data] == nodes
 
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+import corpus_fidelity  # noqa: E402
+
 CORPUS = Path(__file__).resolve().parents[2] / ".." / "shared" / "corpus"
 CORPUS_FILES = sorted(CORPUS.glob("*.txt")) if CORPUS.is_dir() else []
 
@@ -98,3 +101,9 @@ def test_corpus_html_is_balanced_and_sentinel_free(path):
     assert html.count("<ruby>") == html.count("</ruby>")
     nodes = json.loads(yomika_py.Document(source).nodes())["data"]
     assert sum(1 for n in nodes if n["kind"] == "ruby") == html.count("<ruby>")
+    # What a reader sees: every element closes in order, and the book's ruby and special
+    # characters are drawn rather than left as raw notation.
+    seen = corpus_fidelity.measure(source)
+    assert seen["fault"] == ""
+    assert seen["raw_ruby"] <= 0.04 * seen["ruby"]
+    assert seen["found"] >= 0.98 * seen["references"]
