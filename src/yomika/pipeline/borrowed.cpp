@@ -11,7 +11,7 @@
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 #include "yomika/scan/triggers.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 #include "yomika/syntax/intern.hpp"
 
 namespace yomika {

@@ -6,7 +6,7 @@
 
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
-#include "yomika/spec/diagnostic.hpp"
+#include "yomika/model/diagnostic.hpp"
 
 namespace yomika {
 

@@ -8,7 +8,7 @@
 
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/pairing.hpp"
-#include "yomika/spec/diagnostic.hpp"
+#include "yomika/model/diagnostic.hpp"
 #include "yomika/veb/eytzinger.hpp"
 
 namespace yomika {

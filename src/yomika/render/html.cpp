@@ -9,7 +9,7 @@
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/scan/byte_search.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 
 namespace yomika::render {
 

@@ -6,7 +6,7 @@
 #include "yomika/render/notation_writer.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/scan/byte_search.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 
 namespace yomika::render {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "yomika/scan/byte_search.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 
 namespace yomika::syntax {
 namespace {

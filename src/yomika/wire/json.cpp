@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "yomika/alloc/fatal.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 #include "yomika/syntax/node.hpp"
 
 namespace yomika::wire {

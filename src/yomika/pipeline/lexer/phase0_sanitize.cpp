@@ -7,7 +7,7 @@
 
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/syntax/accent.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 
 namespace yomika::lex {
 

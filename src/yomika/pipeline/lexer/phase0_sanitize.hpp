@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
-#include "yomika/spec/diagnostic.hpp"
+#include "yomika/model/diagnostic.hpp"
 
 namespace yomika::lex {
 

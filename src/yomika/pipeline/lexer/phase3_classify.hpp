@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "yomika/pipeline/pairing.hpp"
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 #include "yomika/syntax/intern.hpp"
 #include "yomika/syntax/node.hpp"
 

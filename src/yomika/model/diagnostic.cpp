@@ -1,5 +1,5 @@
 // The diagnostic catalogue: codes, severities and origins in one table.
-#include "yomika/spec/diagnostic.hpp"
+#include "yomika/model/diagnostic.hpp"
 
 namespace yomika {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "yomika/spec/span.hpp"
+#include "yomika/model/span.hpp"
 
 namespace yomika {
 
