@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
+#include "yomika/model/sentinel.hpp"
 #include "yomika/pipeline/pipeline.hpp"
 #include "yomika/render/html.hpp"
 #include "yomika/render/serialize.hpp"
@@ -161,17 +162,15 @@ void check_sentinels(const ParseResult& r, std::string_view text) {
   std::string_view t = r.normalized;
   std::size_t k = 0;
   for (std::size_t i = 0; i + 2 < t.size(); ++i) {
-    if (static_cast<unsigned char>(t[i]) != 0xEE || static_cast<unsigned char>(t[i + 1]) != 0x80) continue;
-    auto c = static_cast<unsigned char>(t[i + 2]);
-    if (c < 0x81 || c > 0x84) continue;
-    const auto kind = static_cast<EntryKind>(c - 0x81);
+    const EntryKind kind = sentinel::kind_at(t, i);
+    if (kind == EntryKind::Absent) continue;
     if (find_entry(r.registry, static_cast<uint32_t>(i)).kind != kind) violated("sentinel without an entry of its kind", text);
     if (k >= r.node_count || r.nodes[k].entry.kind != kind) violated("sentinel does not match its source-node record", text);
     ++k;
     if (kind != EntryKind::Inline &&
         (i < 2 || t.substr(i - 2, 2) != "\n\n" || i + 5 > t.size() || t.substr(i + 3, 2) != "\n\n"))
       violated("block or container sentinel not between two line feeds on each side", text);
-    i += 2;
+    i += sentinel::kLength - 1;
   }
   if (k != r.node_count || k != r.registry.keys.size()) violated("registry entries without a sentinel", text);
 }

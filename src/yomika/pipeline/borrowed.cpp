@@ -11,6 +11,7 @@
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 #include "yomika/scan/triggers.hpp"
+#include "yomika/model/sentinel.hpp"
 #include "yomika/model/span.hpp"
 #include "yomika/syntax/intern.hpp"
 
@@ -23,11 +24,6 @@ using classify::Classification;
 using classify::Hit;
 using classify::kNoLink;
 
-constexpr char kInlineSentinel[] = "\xEE\x80\x81";
-constexpr char kBlockLine[] = "\n\n\xEE\x80\x82\n\n";
-constexpr char kOpenLine[] = "\n\n\xEE\x80\x83\n\n";
-constexpr char kCloseLine[] = "\n\n\xEE\x80\x84\n\n";
-constexpr std::size_t kLineLen = 7;  // LF LF, three sentinel bytes, LF LF
 constexpr std::size_t kPairKinds = 5;
 
 bool is_char_boundary(std::string_view s, std::size_t i) {
@@ -154,9 +150,13 @@ class Assembler {
     reset_chain(p + 1);
   }
 
-  uint32_t sentinel_position(std::size_t lead) {
-    std::size_t pos = norm_.size() + lead;
-    if (pos > UINT32_MAX - 3) fatal("normalized fits u32 per Phase 0 cap");
+  // Writes the sentinel of kind k (on a line of its own but for an inline node) and returns its
+  // position.
+  uint32_t write_sentinel(EntryKind k) {
+    const std::string_view written = k == EntryKind::Inline ? sentinel::bytes(k) : sentinel::line(k);
+    const std::size_t pos = norm_.size() + (k == EntryKind::Inline ? 0 : sentinel::kLineFeeds);
+    if (pos > UINT32_MAX - sentinel::kLength) fatal("normalized fits u32 per Phase 0 cap");
+    norm_.append(written.data(), written.size());
     return static_cast<uint32_t>(pos);
   }
 
@@ -210,17 +210,8 @@ class Assembler {
     } else {
       reset_chain(span.end);
     }
-    if (node.is_block()) {
-      e.kind = EntryKind::Block;
-      uint32_t pos = sentinel_position(2);
-      norm_.append(kBlockLine, kLineLen);
-      record(pos, e, span);
-    } else {
-      e.kind = EntryKind::Inline;
-      uint32_t pos = sentinel_position(0);
-      norm_.append(kInlineSentinel, 3);
-      record(pos, e, span);
-    }
+    e.kind = node.is_block() ? EntryKind::Block : EntryKind::Inline;
+    record(write_sentinel(e.kind), e, span);
   }
 
   void write_container(bool open, ContainerKind kind, uint8_t amount, Span span) {
@@ -229,9 +220,7 @@ class Assembler {
     e.kind = open ? EntryKind::ContainerOpen : EntryKind::ContainerClose;
     e.container = kind;
     e.amount = amount;
-    uint32_t pos = sentinel_position(2);
-    norm_.append(open ? kOpenLine : kCloseLine, kLineLen);
-    record(pos, e, span);
+    record(write_sentinel(e.kind), e, span);
   }
 
   // ---- top level ----------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/model/sentinel.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/model/span.hpp"
@@ -359,7 +360,7 @@ void render_container_open(ContainerKind kind, uint8_t amount, Out& out) {
 
 // Bytes the walk stops at: a line feed, the lead byte of a sentinel, and the characters that
 // the pending text escapes.
-constexpr char kWalkStops[] = {'\n', '\xEE', '&', '<', '>', '"', '\''};
+constexpr char kWalkStops[] = {'\n', sentinel::kLead, '&', '<', '>', '"', '\''};
 
 // The stops of the walk in ascending order, from bit masks of 64-byte blocks made a chunk at a
 // time.
@@ -414,16 +415,16 @@ class Walker {
         write_pending_text(h);
         line_feed(h);
         pos_ = h + 1;
-      } else if (c == '\xEE') {
-        EntryKind kind = sentinel_kind_at(text_, h);
+      } else if (c == sentinel::kLead) {
+        EntryKind kind = sentinel::kind_at(text_, h);
         if (kind == EntryKind::Absent) {
           // Another private-use character: it stays in the pending text.
           from = h + 1;
           continue;
         }
         write_pending_text(h);
-        sentinel(h, kind);
-        pos_ = h + 3;
+        on_sentinel(h, kind);
+        pos_ = h + sentinel::kLength;
       } else {
         // A character to escape, inside the pending text.
         open_paragraph();
@@ -484,7 +485,7 @@ class Walker {
     }
   }
 
-  void sentinel(std::size_t h, EntryKind kind) {
+  void on_sentinel(std::size_t h, EntryKind kind) {
     RegistryEntry e = entries_.matched(h, kind);
     if (e.kind == EntryKind::Absent) return;  // no entry, or one of another kind: nothing shown
     if (kind == EntryKind::Inline) {

@@ -1,6 +1,7 @@
 // The notation serializer: writes a parse result back as notation, each construct in one fixed form.
 #include "yomika/render/serialize.hpp"
 
+#include "yomika/model/sentinel.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/render/notation_words.hpp"
 #include "yomika/render/notation_writer.hpp"
@@ -282,8 +283,8 @@ std::string serialize(const ParseResult& result) {
   const std::size_t n = text.size();
   NewlineCappedWriter out(2 * n);
 
-  // One search for 0xEE: every sentinel starts with it, and text between sentinels is copied in
-  // runs. A 0xEE that starts some other character stays in the pending run.
+  // One search for the sentinels' lead byte, and text between sentinels is copied in runs. A lead
+  // byte that starts some other character stays in the pending run.
   //
   // The source-node table runs parallel to the sentinels (the k-th sentinel is record k), and
   // its spans tell how far the source is already written back by earlier constructs. An
@@ -295,11 +296,11 @@ std::string serialize(const ParseResult& result) {
   uint32_t covered = 0;
   std::size_t pos = 0;
   RegistryCursor entries(result.registry, result.nodes, result.node_count);
-  std::size_t h = scan::find_byte(p, n, 0, '\xEE');
+  std::size_t h = scan::find_byte(p, n, 0, sentinel::kLead);
   while (h < n) {
-    EntryKind kind = sentinel_kind_at(text, h);
+    EntryKind kind = sentinel::kind_at(text, h);
     if (kind == EntryKind::Absent) {
-      h = scan::find_byte(p, n, h + 1, '\xEE');
+      h = scan::find_byte(p, n, h + 1, sentinel::kLead);
       continue;
     }
     out.write(text.substr(pos, h - pos));
@@ -322,8 +323,8 @@ std::string serialize(const ParseResult& result) {
         break;  // no entry, or one of another kind: the sentinel is dropped
     }
     if (rec != nullptr && rec->span.end > covered) covered = rec->span.end;
-    pos = h + 3;
-    h = scan::find_byte(p, n, pos, '\xEE');
+    pos = h + sentinel::kLength;
+    h = scan::find_byte(p, n, pos, sentinel::kLead);
   }
   out.write(text.substr(pos));
 

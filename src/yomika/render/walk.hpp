@@ -1,5 +1,5 @@
-// The sentinel walk that the HTML renderer and the notation serializer share: recognising a
-// sentinel in the normalized text and fetching its registry entry with the kind check.
+// The sentinel walk that the HTML renderer and the notation serializer share: fetching the
+// registry entry of each sentinel they meet (model/sentinel.hpp tells its kind) with the kind check.
 #pragma once
 
 #include <cstddef>
@@ -11,16 +11,6 @@
 #include "yomika/veb/eytzinger.hpp"
 
 namespace yomika::render {
-
-// EntryKind that a sentinel at text[h] (a 0xEE byte) stands for, or Absent when the bytes at h
-// are not one of U+E001..U+E004.
-inline EntryKind sentinel_kind_at(std::string_view text, std::size_t h) {
-  if (h + 2 >= text.size()) return EntryKind::Absent;
-  if (static_cast<unsigned char>(text[h + 1]) != 0x80) return EntryKind::Absent;
-  unsigned char c = static_cast<unsigned char>(text[h + 2]);
-  if (c < 0x81 || c > 0x84) return EntryKind::Absent;
-  return static_cast<EntryKind>(c - 0x81);
-}
 
 // The entry of the sentinel at h whose kind is `kind`, or nullptr-equivalent (Absent) when the
 // registry has none or one of another kind.

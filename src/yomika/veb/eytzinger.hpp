@@ -4,11 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "yomika/model/sentinel.hpp"
 #include "yomika/syntax/node.hpp"
 
 namespace yomika {
-
-enum class EntryKind : uint8_t { Inline = 0, Block = 1, ContainerOpen = 2, ContainerClose = 3, Absent = 4 };
 
 struct RegistryEntry {
   EntryKind kind = EntryKind::Absent;

@@ -5,6 +5,7 @@
 #include <string.h>  // memrchr
 #include <vector>
 
+#include "yomika/model/sentinel.hpp"
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/syntax/accent.hpp"
 #include "yomika/model/span.hpp"
@@ -99,17 +100,17 @@ bool contains_tortoise_open(std::string_view text) {
          text.size();
 }
 
-// Calls f(offset, code point) for every U+E001..U+E004 in the text, in ascending order. 0xEE is
-// rare in Japanese text (it leads only private-use characters), so the byte search mostly runs
-// to the end without a hit.
+// Calls f(offset, code point) for every sentinel character in the text, in ascending order. Their
+// lead byte is rare in Japanese text (it leads only private-use characters), so the byte search
+// mostly runs to the end without a hit.
 template <class F>
 void for_each_sentinel(std::string_view text, F&& f) {
   const char* p = text.data();
   std::size_t n = text.size();
-  for (std::size_t i = scan::find_byte(p, n, 0, '\xEE'); i < n; i = scan::find_byte(p, n, i + 1, '\xEE')) {
-    if (n - i < 3 || byte_at(p + i + 1) != 0x80) continue;
-    unsigned char b2 = byte_at(p + i + 2);
-    if (b2 >= 0x81 && b2 <= 0x84) f(i, 0xE001u + (b2 - 0x81u));
+  for (std::size_t i = scan::find_byte(p, n, 0, sentinel::kLead); i < n;
+       i = scan::find_byte(p, n, i + 1, sentinel::kLead)) {
+    const EntryKind kind = sentinel::kind_at(text, i);
+    if (kind != EntryKind::Absent) f(i, sentinel::code_point(kind));
   }
 }
 
@@ -290,7 +291,8 @@ bool replace_sentinels(std::string_view text, char* patch, std::vector<Diagnosti
     // Offsets past 32 bits only occur in texts that Phase 1 refuses, so truncation never shows.
     auto start = static_cast<uint32_t>(at);
     warnings.push_back(Diagnostic{DiagnosticKind::SourceContainsPua, 0, cp, Span{start, start + 3}});
-    std::memcpy(patch + at, kReplacement.data(), 3);
+    static_assert(kReplacement.size() == sentinel::kLength);
+    std::memcpy(patch + at, kReplacement.data(), sentinel::kLength);
   });
   return any;
 }
