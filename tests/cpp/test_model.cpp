@@ -1,5 +1,6 @@
 // The node model: the interner's cache, long-string and growth rules, content_from_segments, the
-// constructors' invariants (checked in a forked child), and the Eytzinger registry layout.
+// constructors' invariants (checked in a forked child), the Eytzinger registry layout, and a row of
+// the vocabulary for every kind.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "testing.hpp"
 #include "yomika/syntax/alloc.hpp"
 #include "yomika/syntax/intern.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 #include "yomika/veb/eytzinger.hpp"
 
 using namespace yomika;
@@ -52,7 +54,90 @@ Content empty_segments() { return Content{Content::Form::Segments, {}, nullptr, 
 
 Segment text_segment(std::string_view s) { return Segment{SegmentCode::Text, s, nullptr, nullptr}; }
 
+// Every value of each enumeration the vocabulary has rows for. The switches have no default, so a
+// value added to node.hpp without a case here is a -Wswitch warning, which the test builds turn
+// into an error.
+bool is_value(NodeKind k) {
+  switch (k) {
+    case NodeKind::Ruby: case NodeKind::Bouten: case NodeKind::TateChuYoko: case NodeKind::Gaiji:
+    case NodeKind::Indent: case NodeKind::AlignEnd: case NodeKind::Warichu: case NodeKind::Keigakomi:
+    case NodeKind::PageBreak: case NodeKind::SectionBreak: case NodeKind::Heading: case NodeKind::HeadingHint:
+    case NodeKind::Sashie: case NodeKind::Kaeriten: case NodeKind::Annotation: case NodeKind::DoubleRuby:
+    case NodeKind::Container:
+      return true;
+  }
+  return false;
+}
+bool is_value(BoutenKind k) {
+  switch (k) {
+    case BoutenKind::Goma: case BoutenKind::WhiteSesame: case BoutenKind::Circle: case BoutenKind::WhiteCircle:
+    case BoutenKind::DoubleCircle: case BoutenKind::Janome: case BoutenKind::Cross: case BoutenKind::WhiteTriangle:
+    case BoutenKind::WavyLine: case BoutenKind::UnderLine: case BoutenKind::DoubleUnderLine:
+      return true;
+  }
+  return false;
+}
+bool is_value(BoutenPosition p) {
+  switch (p) {
+    case BoutenPosition::Right: case BoutenPosition::Left:
+      return true;
+  }
+  return false;
+}
+bool is_value(SectionBreakKind k) {
+  switch (k) {
+    case SectionBreakKind::Choho: case SectionBreakKind::Dan: case SectionBreakKind::Spread:
+      return true;
+  }
+  return false;
+}
+bool is_value(ContainerKind k) {
+  switch (k) {
+    case ContainerKind::Indent: case ContainerKind::Warichu: case ContainerKind::Keigakomi:
+    case ContainerKind::AlignEnd:
+      return true;
+  }
+  return false;
+}
+bool is_value(PairKind k) {
+  switch (k) {
+    case PairKind::Bracket: case PairKind::Ruby: case PairKind::DoubleRuby: case PairKind::Tortoise:
+    case PairKind::Quote:
+      return true;
+  }
+  return false;
+}
+
+// Walks every code of E: each value has a row of `table` whose words `filled` finds non-empty, and
+// the table has no row besides.
+template <class E, class Row, std::size_t N, class Filled>
+void check_rows(const char* family, const Row (&table)[N], const Row& (*row)(E), Filled filled) {
+  std::size_t values = 0;
+  for (unsigned code = 0; code < 256; ++code) {
+    const auto k = static_cast<E>(code);
+    if (!is_value(k)) continue;
+    ++values;
+    if (!filled(row(k))) testing::fail(__FILE__, __LINE__, std::string(family) + " " + std::to_string(code) + " has no row");
+  }
+  CHECK_EQ(N, values);
+  (void)table;
+}
+
 }  // namespace
+
+TEST(vocabulary_has_a_row_for_every_kind) {
+  using namespace vocab;
+  check_rows("NodeKind", kNodeKinds, &node_kind, [](const NodeKindRow& r) { return !r.wire.empty(); });
+  check_rows("BoutenKind", kBouten, &bouten, [](const BoutenRow& r) { return !r.word.empty() && !r.css.empty(); });
+  check_rows("BoutenPosition", kBoutenPositions, &position,
+             [](const PositionRow& r) { return !r.particle.empty() && !r.css.empty(); });
+  check_rows("SectionBreakKind", kSectionBreaks, &section_break,
+             [](const SectionBreakRow& r) { return !r.word.empty() && !r.css.empty(); });
+  check_rows("ContainerKind", kContainers, &container,
+             [](const ContainerRow& r) { return !r.opener.empty() && !r.closer.empty() && !r.css.empty(); });
+  check_rows("PairKind", kBrackets, &bracket,
+             [](const BracketRow& r) { return !r.open.empty() && !r.close.empty() && !r.wire.empty(); });
+}
 
 // ---- interner ------------------------------------------------------------------------------
 

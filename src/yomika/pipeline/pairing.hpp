@@ -7,10 +7,9 @@
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
 #include "yomika/model/diagnostic.hpp"
+#include "yomika/syntax/node.hpp"
 
 namespace yomika {
-
-enum class PairKind : uint8_t { Bracket = 0, Ruby = 1, DoubleRuby = 2, Tortoise = 3, Quote = 4 };
 
 enum class EventTag : uint8_t {
   Text = 0,

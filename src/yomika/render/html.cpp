@@ -9,6 +9,8 @@
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/render/walk.hpp"
+#include "yomika/syntax/phrase.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/model/span.hpp"
 
@@ -16,8 +18,8 @@ namespace yomika::render {
 
 namespace {
 
-// Every fixed piece of HTML the renderer writes. A value in between two pieces (a number, a name,
-// a text) is filled in by the code that writes them.
+// Every fixed piece of HTML the renderer writes, its class names taken from the vocabulary. A
+// value in between two pieces (a number, a name, a text) is filled in by the code that writes them.
 namespace frag {
 constexpr std::string_view kParagraphOpen = "<p>";
 constexpr std::string_view kParagraphClose = "</p>\n";
@@ -28,61 +30,60 @@ constexpr std::string_view kSpanClose = "</span>";
 constexpr std::string_view kAttrEnd = "\">";
 constexpr std::string_view kEmptySpanEnd = "\"></span>";
 constexpr std::string_view kEmptyDivEnd = "\"></div>";
+constexpr std::string_view kSpanClass = "<span class=\"";
+constexpr std::string_view kDivClass = "<div class=\"";
+constexpr std::string_view kDataAmount = "\" data-amount=\"";
+constexpr std::string_view kDataOffset = "\" data-offset=\"";
+constexpr std::string_view kCommentOpen = "<!-- ";
+constexpr std::string_view kCommentClose = " -->";
+
+// yomika-{css}, and yomika-{css}-{suffix}.
+constexpr Phrase cls(std::string_view css) { return Phrase{vocab::kCssPrefix, css}; }
+constexpr Phrase cls(std::string_view css, std::string_view suffix) {
+  return Phrase{vocab::kCssPrefix, css, "-", suffix};
+}
+constexpr std::string_view css(NodeKind k) { return vocab::node_kind(k).css; }
+constexpr std::string_view css(ContainerKind k) { return vocab::container(k).css; }
 
 constexpr std::string_view kRubyOpen = "<ruby>";
 constexpr std::string_view kRubyReading = "<rp>(</rp><rt>";
 constexpr std::string_view kRubyClose = "</rt><rp>)</rp></ruby>";
-constexpr std::string_view kBoutenOpen = "<em class=\"yomika-bouten yomika-bouten-";
-constexpr std::string_view kBoutenPosition = " yomika-bouten-";
+// Each followed by the class suffix of the kind, and of the position.
+constexpr Phrase kBoutenOpen{"<em class=\"", cls(css(NodeKind::Bouten)), " ", cls(css(NodeKind::Bouten), "")};
+constexpr Phrase kBoutenPosition{" ", cls(css(NodeKind::Bouten), "")};
 constexpr std::string_view kBoutenClose = "</em>";
-constexpr std::string_view kTcyOpen = "<span class=\"yomika-tcy\">";
-constexpr std::string_view kIndentOpen = "<span class=\"yomika-indent yomika-indent-";
-constexpr std::string_view kDataAmount = "\" data-amount=\"";
-constexpr std::string_view kAlignEndFlush = "<span class=\"yomika-align-end\" data-offset=\"0\"></span>";
-constexpr std::string_view kAlignEndOpen = "<span class=\"yomika-align-end yomika-align-end-";
-constexpr std::string_view kDataOffset = "\" data-offset=\"";
-constexpr std::string_view kCommentOpen = "<!-- ";
-constexpr std::string_view kCommentClose = " -->";
-constexpr std::string_view kPageBreak = "<div class=\"yomika-page-break\"></div>";
-constexpr std::string_view kSectionBreakOpen = "<div class=\"yomika-section-break yomika-section-break-";
-constexpr std::string_view kKaeritenOpen = "<sup class=\"yomika-kaeriten\">";
+constexpr Phrase kTcyOpen{kSpanClass, cls(css(NodeKind::TateChuYoko)), kAttrEnd};
+constexpr Phrase kIndentOpen{kSpanClass, cls(css(NodeKind::Indent)), " ", cls(css(NodeKind::Indent), "")};
+constexpr Phrase kAlignEndFlush{kSpanClass, cls(css(NodeKind::AlignEnd)), kDataOffset, "0", kEmptySpanEnd};
+constexpr Phrase kAlignEndOpen{kSpanClass, cls(css(NodeKind::AlignEnd)), " ", cls(css(NodeKind::AlignEnd), "")};
+constexpr Phrase kPageBreak{kDivClass, cls(css(NodeKind::PageBreak)), kEmptyDivEnd};
+constexpr Phrase kSectionBreakOpen{kDivClass, cls(css(NodeKind::SectionBreak)), " ",
+                                   cls(css(NodeKind::SectionBreak), "")};
+constexpr Phrase kKaeritenOpen{"<sup class=\"", cls(css(NodeKind::Kaeriten)), kAttrEnd};
 constexpr std::string_view kKaeritenClose = "</sup>";
-constexpr std::string_view kWarichuOpen = "<span class=\"yomika-warichu\">";
-constexpr std::string_view kAnnotationOpen = "<span class=\"yomika-annotation\" hidden>";
-constexpr std::string_view kDoubleRubyOpen = "<span class=\"yomika-double-ruby\">\xE2\x89\xAA";  // ≪
-constexpr std::string_view kDoubleRubyClose = "\xE2\x89\xAB</span>";                              // ≫
-constexpr std::string_view kGaijiCodepoints = "<span class=\"yomika-gaiji\" data-codepoint=\"";
-constexpr std::string_view kGaijiDescription = "<span class=\"yomika-gaiji\" data-description=\"";
-constexpr std::string_view kContainerIndent =
-    "<div class=\"yomika-container yomika-container-indent yomika-container-indent-";
-constexpr std::string_view kContainerWarichu = "<div class=\"yomika-container yomika-container-warichu\">";
-constexpr std::string_view kContainerKeigakomi = "<div class=\"yomika-container yomika-container-keigakomi\">";
-constexpr std::string_view kContainerAlignEnd =
-    "<div class=\"yomika-container yomika-container-align-end\" data-offset=\"";
+constexpr Phrase kWarichuOpen{kSpanClass, cls(css(NodeKind::Warichu)), kAttrEnd};
+constexpr Phrase kAnnotationOpen{kSpanClass, cls(css(NodeKind::Annotation)), "\" hidden>"};
+constexpr Phrase kDoubleRubyOpen{kSpanClass, cls(css(NodeKind::DoubleRuby)), kAttrEnd, "\xE2\x89\xAA"};  // ≪
+constexpr Phrase kDoubleRubyClose{"\xE2\x89\xAB", kSpanClose};                                      // ≫
+constexpr Phrase kGaijiCodepoints{kSpanClass, cls(css(NodeKind::Gaiji)), "\" data-codepoint=\""};
+constexpr Phrase kGaijiDescription{kSpanClass, cls(css(NodeKind::Gaiji)), "\" data-description=\""};
+
+// A block's div: its classes, the kind's, and for an indent one more that its amount completes.
+constexpr Phrase container_div(ContainerKind k) {
+  return Phrase{kDivClass, cls(css(NodeKind::Container)), " ", cls(css(NodeKind::Container), css(k))};
+}
+constexpr Phrase kContainerIndent{container_div(ContainerKind::Indent), " ",
+                                  cls(css(NodeKind::Container), css(ContainerKind::Indent)), "-"};
+constexpr Phrase kContainerWarichu{container_div(ContainerKind::Warichu), kAttrEnd};
+constexpr Phrase kContainerKeigakomi{container_div(ContainerKind::Keigakomi), kAttrEnd};
+constexpr Phrase kContainerAlignEnd{container_div(ContainerKind::AlignEnd), kDataOffset};
 
 constexpr std::string_view kAmp = "&amp;";
 constexpr std::string_view kLt = "&lt;";
 constexpr std::string_view kGt = "&gt;";
 constexpr std::string_view kQuot = "&quot;";
 constexpr std::string_view kApos = "&#x27;";
-
-constexpr std::string_view kBoutenKindNames[] = {
-    "goma",  "white-sesame",   "circle",    "white-circle", "double-circle",     "janome",
-    "cross", "white-triangle", "wavy-line", "under-line",   "double-under-line",
-};
-constexpr std::string_view kBoutenPositionNames[] = {"right", "left"};
-constexpr std::string_view kSectionBreakNames[] = {"choho", "dan", "spread"};
-constexpr std::string_view kWarichuComment = "yomika_warichu";
-constexpr std::string_view kKeigakomiComment = "yomika_keigakomi";
-constexpr std::string_view kHeadingComment = "yomika_heading";
-constexpr std::string_view kHeadingHintComment = "yomika_heading_hint";
-constexpr std::string_view kSashieComment = "yomika_sashie";
 }  // namespace frag
-
-template <std::size_t N>
-std::string_view name_at(const std::string_view (&table)[N], unsigned i) {
-  return i < N ? table[i] : std::string_view();
-}
 
 // PERF NOTES. The output goes through a staging buffer on the stack: markup fragments, entities
 // and node strings are copied there with inline copies of a few bytes, and the buffer goes to the
@@ -564,9 +565,9 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
     case NodeKind::Bouten: {
       const BoutenRec& b = node.bouten();
       out.put(frag::kBoutenOpen);
-      out.put(name_at(frag::kBoutenKindNames, static_cast<unsigned>(b.kind)));
+      out.put(vocab::bouten(b.kind).css);
       out.put(frag::kBoutenPosition);
-      out.put(name_at(frag::kBoutenPositionNames, static_cast<unsigned>(b.position)));
+      out.put(vocab::position(b.position).css);
       out.put(frag::kAttrEnd);
       render_content(b.target, out);
       out.put(frag::kBoutenClose);
@@ -599,27 +600,21 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
       out.put(frag::kEmptySpanEnd);
       return;
     case NodeKind::Warichu:
-      comment(frag::kWarichuComment, out);
-      return;
     case NodeKind::Keigakomi:
-      comment(frag::kKeigakomiComment, out);
+      comment(vocab::node_kind(node.kind).marker, out);
       return;
     case NodeKind::PageBreak:
       out.put(frag::kPageBreak);
       return;
     case NodeKind::SectionBreak:
       out.put(frag::kSectionBreakOpen);
-      out.put(name_at(frag::kSectionBreakNames, node.a));
+      out.put(vocab::section_break(static_cast<SectionBreakKind>(node.a)).css);
       out.put(frag::kEmptyDivEnd);
       return;
     case NodeKind::Heading:
-      comment(frag::kHeadingComment, out);
-      return;
     case NodeKind::HeadingHint:
-      comment(frag::kHeadingHintComment, out);
-      return;
     case NodeKind::Sashie:
-      comment(frag::kSashieComment, out);
+      comment(vocab::node_kind(node.kind).marker, out);
       return;
     case NodeKind::Kaeriten:
       out.put(frag::kKaeritenOpen);

@@ -35,9 +35,9 @@ namespace {
 
 namespace w = notation;
 
-void write_marker(std::string_view name, NewlineCappedWriter& out) {
+void write_marker(NodeKind kind, NewlineCappedWriter& out) {
   out.put(w::kMarkerOpen);
-  out.write(name);
+  out.write(vocab::node_kind(kind).marker);
   out.put(w::kMarkerClose);
 }
 
@@ -175,8 +175,8 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
       if (b.target_adjacent) write_adjacent_text(b.target, adjacent_skip, out);
       out.put(w::kNoteOpen);
       write_bouten_targets(b, out);
-      out.put(w::kBoutenParticles[static_cast<unsigned>(b.position)]);
-      out.put(w::kBoutenWords[static_cast<unsigned>(b.kind)]);
+      out.put(vocab::position(b.position).particle);
+      out.put(vocab::bouten(b.kind).word);
       out.put(w::kNoteClose);
       break;
     }
@@ -197,7 +197,7 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
       } else {
         out.put(w::kNoteOpen);
         out.put_number(node.a);
-        out.put(w::kIndentUnit);
+        out.put(w::kIndentUnitEnd);
       }
       break;
     case NodeKind::AlignEnd:
@@ -206,31 +206,31 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
       } else {
         out.put(w::kAlignEndFrom);
         out.put_number(node.a);
-        out.put(w::kAlignEndUnit);
+        out.put(w::kRaiseUnitEnd);
       }
       break;
     case NodeKind::Warichu:
-      write_marker(w::kMarkerWarichu, out);
+      write_marker(node.kind, out);
       break;
     case NodeKind::Keigakomi:
-      write_marker(w::kMarkerKeigakomi, out);
+      write_marker(node.kind, out);
       break;
     case NodeKind::PageBreak:
       out.put(w::kPageBreak);
       break;
     case NodeKind::SectionBreak:
       out.put(w::kNoteOpen);
-      out.put(w::kSectionWords[node.a]);
+      out.put(vocab::section_break(static_cast<SectionBreakKind>(node.a)).word);
       out.put(w::kNoteClose);
       break;
     case NodeKind::Heading:
-      write_marker(w::kMarkerHeading, out);
+      write_marker(node.kind, out);
       break;
     case NodeKind::HeadingHint: {
       const HeadingHintRec& h = node.heading_hint();
       out.put(w::kNoteOpenQuote);
       out.write(h.target);
-      out.put(w::kHeadingEnds[h.level == 1 ? 0 : h.level == 2 ? 1 : 2]);
+      out.put(w::kHeadingEnds[vocab::heading_row(h.level)]);
       break;
     }
     case NodeKind::Sashie:
@@ -253,23 +253,22 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
       out.put(w::kDoubleRubyClose);
       break;
     case NodeKind::Container:
-      write_marker(w::kMarkerContainer, out);
+      write_marker(node.kind, out);
       break;
   }
 }
 
-// A block opener keeps its amount, written as the one-line indents and end alignments are.
+// A block opener keeps its amount, written as the one-line indents and end alignments are; the
+// plain opener stands for its own amount.
 void write_container_open(ContainerKind kind, uint8_t amount, NewlineCappedWriter& out) {
-  if (kind == ContainerKind::Indent && amount != 1) {
-    out.put(w::kIndentBlockFrom);
+  const vocab::ContainerRow& c = vocab::container(kind);
+  const w::ContainerNotes& notes = w::kContainerNotes[static_cast<std::size_t>(kind)];
+  if (!c.numbered_from.empty() && amount != c.plain_amount) {
+    out.put(notes.numbered_from);
     out.put_number(amount);
-    out.put(w::kIndentUnit);
-  } else if (kind == ContainerKind::AlignEnd && amount != 0) {
-    out.put(w::kAlignEndBlockFrom);
-    out.put_number(amount);
-    out.put(w::kAlignEndUnit);
+    out.put(notes.numbered_end);
   } else {
-    out.put(w::kContainerOpeners[static_cast<unsigned>(kind)]);
+    out.put(notes.open);
   }
 }
 
@@ -317,7 +316,7 @@ std::string serialize(const ParseResult& result) {
         write_container_open(e.container, e.amount, out);
         break;
       case EntryKind::ContainerClose:
-        out.put(notation::kContainerClosers[static_cast<unsigned>(e.container)]);
+        out.put(w::kContainerNotes[static_cast<std::size_t>(e.container)].close);
         break;
       case EntryKind::Absent:
         break;  // no entry, or one of another kind: the sentinel is dropped

@@ -7,12 +7,14 @@
 
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/model/span.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::syntax {
 namespace {
 
-constexpr std::string_view kOpen = "\xE3\x80\x94";   // 〔
-constexpr std::string_view kClose = "\xE3\x80\x95";  // 〕
+constexpr std::string_view kOpen = vocab::bracket(PairKind::Tortoise).open;
+constexpr std::string_view kClose = vocab::bracket(PairKind::Tortoise).close;
+static_assert(kOpen.size() == 3 && kClose.size() == 3, "find_seq looks for one three-byte character");
 
 // The nine ASCII marks, in the order of the rows of the lookup table below.
 constexpr std::string_view kMarks = "`'^:~_,/&";

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "yomika/syntax/gaiji_tables.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::syntax::gaiji {
 
@@ -101,8 +102,8 @@ uint32_t parse_row_or_cell(std::string_view s, std::size_t& pos) {
 // a table key (other levels, leading zeros, surrounding text) gives Plane::None, which is the
 // same answer an exact-string map would give.
 Plane parse_key(std::string_view mention, uint16_t& key) {
-  static constexpr std::string_view kLevel3Plane1 = "第3水準1-";
-  static constexpr std::string_view kLevel4Plane2 = "第4水準2-";
+  static constexpr Phrase kLevel3Plane1{vocab::kLevel3, "1-"};
+  static constexpr Phrase kLevel4Plane2{vocab::kLevel4, "2-"};
   Plane plane;
   std::size_t pos;
   if (mention.starts_with(kLevel3Plane1)) {

@@ -24,11 +24,7 @@ enum class NodeKind : uint8_t {
   Annotation = 14,
   DoubleRuby = 15,
   Container = 16,
-  // 17 and 18 name container boundaries on the wire; they are not node variants.
 };
-
-inline constexpr uint8_t kContainerOpenKindCode = 17;
-inline constexpr uint8_t kContainerCloseKindCode = 18;
 
 enum class BoutenKind : uint8_t {
   Goma = 0, WhiteSesame = 1, Circle = 2, WhiteCircle = 3, DoubleCircle = 4, Janome = 5,
@@ -38,6 +34,9 @@ enum class BoutenPosition : uint8_t { Right = 0, Left = 1 };
 enum class SectionBreakKind : uint8_t { Choho = 0, Dan = 1, Spread = 2 };
 enum class ContainerKind : uint8_t { Indent = 0, Warichu = 1, Keigakomi = 2, AlignEnd = 3 };
 enum class AnnotationKind : uint8_t { Verbatim = 0, WarichuOpen = 4, WarichuClose = 5 };
+
+// The five bracket kinds of the notation, as pairing matches them: ［］ 《》 《《》》 〔〕 「」.
+enum class PairKind : uint8_t { Bracket = 0, Ruby = 1, DoubleRuby = 2, Tortoise = 3, Quote = 4 };
 
 struct GaijiRec;
 struct AnnotationRec;
@@ -136,8 +135,5 @@ struct YomikaNode {
            kind == NodeKind::Sashie;
   }
 };
-
-// Wire names of node kinds 0 to 18 ("ruby" ... "containerClose").
-std::string_view node_kind_name(uint8_t code);
 
 }  // namespace yomika

@@ -1,19 +1,16 @@
 // The JSON writers of nodes(), pairs() and diagnostics(): one envelope, compact, fixed key order.
 #include "yomika/wire/json.hpp"
 
-#include <iterator>
 #include <new>
 #include <stdexcept>
 
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/model/span.hpp"
-#include "yomika/syntax/node.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::wire {
 
 namespace {
-
-constexpr std::string_view kPairKindNames[] = {"bracket", "ruby", "doubleRuby", "tortoise", "quote"};
 
 // What each byte becomes inside a JSON string: 0 for itself, 'u' for \u00XX, otherwise the
 // letter that follows the backslash.
@@ -147,19 +144,14 @@ class Writer {
   std::string out_;
 };
 
-std::string_view pair_kind_name(PairKind k) {
-  auto i = static_cast<std::size_t>(k);
-  return i < std::size(kPairKindNames) ? kPairKindNames[i] : std::string_view();
-}
-
 std::string_view node_name(const SourceNode& n) {
   switch (n.entry.kind) {
     case EntryKind::ContainerOpen:
-      return node_kind_name(kContainerOpenKindCode);
+      return vocab::kContainerOpenWire;
     case EntryKind::ContainerClose:
-      return node_kind_name(kContainerCloseKindCode);
+      return vocab::kContainerCloseWire;
     default:
-      return node_kind_name(static_cast<uint8_t>(n.entry.node.kind));
+      return vocab::node_kind(n.entry.node.kind).wire;
   }
 }
 
@@ -192,7 +184,7 @@ std::string serialize_pairs(const BracketPair* pairs, std::size_t count) {
     const BracketPair& p = pairs[i];
     if (i) w.raw(',');
     w.raw("{\"kind\":");
-    w.string(pair_kind_name(p.kind));
+    w.string(vocab::bracket(p.kind).wire);
     w.raw(",\"open\":");
     w.span(p.open_start, p.open_end);
     w.raw(",\"close\":");

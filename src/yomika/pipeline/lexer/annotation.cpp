@@ -8,114 +8,28 @@
 #include "yomika/pipeline/lexer/quoted_reference.hpp"
 #include "yomika/scan/triggers.hpp"
 #include "yomika/syntax/alloc.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::classify {
 
 namespace {
 
-// The rule a keyword selects. Kinds 0 to 14 need the keyword to be the whole body.
-enum class Rule : uint8_t {
-  PageBreak = 0,
-  Choho = 1,
-  Dan = 2,
-  Spread = 3,
-  AlignEndZero = 4,
-  KeigakomiOpen = 5,
-  KeigakomiClose = 6,
-  IndentBlock = 7,
-  AlignEndBlock = 8,
-  IndentBlockEnd = 9,
-  AlignEndBlockEnd = 10,
-  WarichuOpen = 11,
-  WarichuClose = 12,
-  Kaeriten = 13,
-  KaeritenCompound = 14,
-  AlignEndFrom = 15,    // 地からN字上げ
-  Illustration = 16,    // 挿絵（path）入る
-  IndentBlockN = 17,    // ここからN字下げ
-  AlignEndBlockN = 18,  // ここから地からN字上げ
-  ParenMark = 19,       // （ヲ）
-  IndentN = 20,         // N字下げ
-};
-
-struct Keyword {
-  std::string_view text;
-  Rule rule;
-};
-
-// The 56 keywords, in their fixed order.
-inline constexpr Keyword kBodyPatterns[] = {
-    {"ここから字下げ", Rule::IndentBlock},
-    {"ここから地付き", Rule::AlignEndBlock},
-    {"ここから地から", Rule::AlignEndBlockN},
-    {"ここから", Rule::IndentBlockN},
-    {"ここで字下げ終わり", Rule::IndentBlockEnd},
-    {"ここで地付き終わり", Rule::AlignEndBlockEnd},
-    {"改ページ", Rule::PageBreak},
-    {"改丁", Rule::Choho},
-    {"改段", Rule::Dan},
-    {"改見開き", Rule::Spread},
-    {"地から", Rule::AlignEndFrom},
-    {"地付き", Rule::AlignEndZero},
-    {"挿絵（", Rule::Illustration},
-    {"罫囲み終わり", Rule::KeigakomiClose},
-    {"罫囲み", Rule::KeigakomiOpen},
-    {"割り注終わり", Rule::WarichuClose},
-    {"割り注", Rule::WarichuOpen},
-    {"（", Rule::ParenMark},
-    {"一レ", Rule::KaeritenCompound},
-    {"上レ", Rule::KaeritenCompound},
-    {"下レ", Rule::KaeritenCompound},
-    {"中レ", Rule::KaeritenCompound},
-    {"二レ", Rule::KaeritenCompound},
-    {"三レ", Rule::KaeritenCompound},
-    {"一", Rule::Kaeriten},
-    {"丁", Rule::Kaeriten},
-    {"三", Rule::Kaeriten},
-    {"上", Rule::Kaeriten},
-    {"下", Rule::Kaeriten},
-    {"中", Rule::Kaeriten},
-    {"丙", Rule::Kaeriten},
-    {"乙", Rule::Kaeriten},
-    {"二", Rule::Kaeriten},
-    {"四", Rule::Kaeriten},
-    {"甲", Rule::Kaeriten},
-    {"レ", Rule::Kaeriten},
-    {"0", Rule::IndentN},
-    {"1", Rule::IndentN},
-    {"2", Rule::IndentN},
-    {"3", Rule::IndentN},
-    {"4", Rule::IndentN},
-    {"5", Rule::IndentN},
-    {"6", Rule::IndentN},
-    {"7", Rule::IndentN},
-    {"8", Rule::IndentN},
-    {"9", Rule::IndentN},
-    {"０", Rule::IndentN},
-    {"１", Rule::IndentN},
-    {"２", Rule::IndentN},
-    {"３", Rule::IndentN},
-    {"４", Rule::IndentN},
-    {"５", Rule::IndentN},
-    {"６", Rule::IndentN},
-    {"７", Rule::IndentN},
-    {"８", Rule::IndentN},
-    {"９", Rule::IndentN},
-};
-static_assert(std::size(kBodyPatterns) == 56);
+using vocab::kNoteKeywords;
+using vocab::NoteKeyword;
+using vocab::NoteRule;
 
 // A byte trie of the keywords, built by the compiler: the matcher needs no start-up work and no
 // synchronisation, and a match walks at most the longest keyword's 27 bytes.
 struct TrieNode {
   int16_t first_child = -1;
   int16_t next_sibling = -1;
-  int8_t keyword = -1;  // index into kBodyPatterns of the keyword ending here
+  int8_t keyword = -1;  // index into kNoteKeywords of the keyword ending here
   uint8_t byte = 0;
 };
 
 constexpr std::size_t trie_capacity() {
   std::size_t n = 1;
-  for (const Keyword& k : kBodyPatterns) n += k.text.size();
+  for (const NoteKeyword& k : kNoteKeywords) n += k.word.size();
   return n;
 }
 
@@ -126,9 +40,9 @@ struct KeywordTrie {
 
 constexpr KeywordTrie build_keyword_trie() {
   KeywordTrie t;
-  for (std::size_t k = 0; k < std::size(kBodyPatterns); ++k) {
+  for (std::size_t k = 0; k < std::size(kNoteKeywords); ++k) {
     int16_t at = 0;
-    for (char c : kBodyPatterns[k].text) {
+    for (char c : kNoteKeywords[k].word) {
       auto b = static_cast<uint8_t>(c);
       int16_t child = t.nodes[at].first_child;
       while (child >= 0 && t.nodes[child].byte != b) child = t.nodes[child].next_sibling;
@@ -162,12 +76,9 @@ int match_keyword(std::string_view body) {
   return best;
 }
 
-constexpr std::string_view kIndentUnit = "字下げ";
-constexpr std::string_view kRaiseUnit = "字上げ";
-constexpr std::string_view kIllustrationEnd = "入る";
-constexpr std::string_view kCloseParen = "）";
-constexpr std::string_view kWarichuOpenRaw = "［＃割り注］";
-constexpr std::string_view kWarichuCloseRaw = "［＃割り注終わり］";
+// The warichu markers keep this text, whatever white space the source had inside the brackets.
+constexpr Phrase kWarichuOpenNote{vocab::kNoteOpen, vocab::container(ContainerKind::Warichu).opener, vocab::kNoteClose};
+constexpr Phrase kWarichuCloseNote{vocab::kNoteOpen, vocab::container(ContainerKind::Warichu).closer, vocab::kNoteClose};
 
 // Reads a decimal number of ASCII and full-width digits at the start of s, saturating at
 // 2^32 - 1. Returns the bytes read (0 when s does not start with a digit).
@@ -209,7 +120,7 @@ bool is_paren_mark_char(uint32_t cp) {
 }
 
 bool is_paren_mark(std::string_view body) {
-  if (body.size() < 9 || body.size() > 24 || !body.ends_with(kCloseParen)) return false;
+  if (body.size() < 9 || body.size() > 24 || !body.ends_with(vocab::kParenClose)) return false;
   std::string_view inner = body.substr(3, body.size() - 6);
   std::size_t chars = 0;
   for (std::size_t i = 0; i < inner.size();) {
@@ -227,10 +138,6 @@ Classification node_result(YomikaNode node, Span span) {
   c.node = node;
   c.span = span;
   return c;
-}
-
-Classification section_break(SectionBreakKind kind, Span span) {
-  return node_result(YomikaNode::simple(NodeKind::SectionBreak, static_cast<uint8_t>(kind)), span);
 }
 
 Classification container_open(ContainerKind kind, uint8_t amount, Span span) {
@@ -262,75 +169,56 @@ Classification warichu(Interner& in, AnnotationKind kind, std::string_view raw, 
 
 // Applies the rule of keyword k to the trimmed body. None when the rule does not accept it.
 Classification apply_keyword(Context& cx, int k, std::string_view body, Span span) {
-  const Keyword& kw = kBodyPatterns[k];
-  const bool whole = body.size() == kw.text.size();
-  std::string_view rest = body.substr(kw.text.size());
+  const NoteKeyword& kw = kNoteKeywords[k];
+  const bool whole = body.size() == kw.word.size();
+  const std::string_view rest = body.substr(kw.word.size());
+  const auto container = static_cast<ContainerKind>(kw.kind);
   uint8_t n = 0;
   switch (kw.rule) {
-    case Rule::PageBreak:
+    case NoteRule::PageBreak:
       if (whole) return node_result(YomikaNode::simple(NodeKind::PageBreak), span);
       break;
-    case Rule::Choho:
-      if (whole) return section_break(SectionBreakKind::Choho, span);
+    case NoteRule::SectionBreak:
+      if (whole) return node_result(YomikaNode::simple(NodeKind::SectionBreak, kw.kind), span);
       break;
-    case Rule::Dan:
-      if (whole) return section_break(SectionBreakKind::Dan, span);
-      break;
-    case Rule::Spread:
-      if (whole) return section_break(SectionBreakKind::Spread, span);
-      break;
-    case Rule::AlignEndZero:
+    case NoteRule::AlignEndFlush:
       if (whole) return node_result(YomikaNode::simple(NodeKind::AlignEnd, 0), span);
       break;
-    case Rule::KeigakomiOpen:
-      if (whole) return container_open(ContainerKind::Keigakomi, 0, span);
+    case NoteRule::ContainerOpen:
+      if (whole) return container_open(container, vocab::container(container).plain_amount, span);
       break;
-    case Rule::KeigakomiClose:
-      if (whole) return container_close(ContainerKind::Keigakomi, span);
+    case NoteRule::ContainerClose:
+      if (whole) return container_close(container, span);
       break;
-    case Rule::IndentBlock:
-      if (whole) return container_open(ContainerKind::Indent, 1, span);
+    case NoteRule::WarichuOpen:
+      if (whole) return warichu(cx.in, AnnotationKind::WarichuOpen, kWarichuOpenNote, span);
       break;
-    case Rule::AlignEndBlock:
-      if (whole) return container_open(ContainerKind::AlignEnd, 0, span);
+    case NoteRule::WarichuClose:
+      if (whole) return warichu(cx.in, AnnotationKind::WarichuClose, kWarichuCloseNote, span);
       break;
-    case Rule::IndentBlockEnd:
-      if (whole) return container_close(ContainerKind::Indent, span);
-      break;
-    case Rule::AlignEndBlockEnd:
-      if (whole) return container_close(ContainerKind::AlignEnd, span);
-      break;
-    case Rule::WarichuOpen:
-      if (whole) return warichu(cx.in, AnnotationKind::WarichuOpen, kWarichuOpenRaw, span);
-      break;
-    case Rule::WarichuClose:
-      if (whole) return warichu(cx.in, AnnotationKind::WarichuClose, kWarichuCloseRaw, span);
-      break;
-    case Rule::Kaeriten:
-    case Rule::KaeritenCompound:
+    case NoteRule::Kaeriten:
       if (whole) return node_result(syntax::make_kaeriten(cx.in, body), span);
       break;
-    case Rule::AlignEndFrom:
-      if (number_then_unit(rest, kRaiseUnit, 1, n)) return node_result(YomikaNode::simple(NodeKind::AlignEnd, n), span);
+    case NoteRule::AlignEndFrom:
+      if (number_then_unit(rest, vocab::kRaiseUnit, 1, n))
+        return node_result(YomikaNode::simple(NodeKind::AlignEnd, n), span);
       break;
-    case Rule::IndentBlockN:
-      if (number_then_unit(rest, kIndentUnit, 0, n)) return container_open(ContainerKind::Indent, n, span);
+    case NoteRule::ContainerOpenNumbered:
+      if (number_then_unit(rest, vocab::container(container).unit, 0, n)) return container_open(container, n, span);
       break;
-    case Rule::AlignEndBlockN:
-      if (number_then_unit(rest, kRaiseUnit, 0, n)) return container_open(ContainerKind::AlignEnd, n, span);
-      break;
-    case Rule::IndentN:
+    case NoteRule::IndentN:
       // The keyword is the first digit: the number starts at the body's start.
-      if (number_then_unit(body, kIndentUnit, 1, n)) return node_result(YomikaNode::simple(NodeKind::Indent, n), span);
+      if (number_then_unit(body, vocab::kIndentUnit, 1, n))
+        return node_result(YomikaNode::simple(NodeKind::Indent, n), span);
       break;
-    case Rule::Illustration: {
-      // 挿絵（path）入る: the first ） ends the path, so a path cannot hold one.
-      std::size_t close = rest.find(kCloseParen);
+    case NoteRule::Illustration: {
+      // The first closing parenthesis ends the path, so a path cannot hold one.
+      std::size_t close = rest.find(vocab::kParenClose);
       if (close == std::string_view::npos || close == 0) break;
-      if (rest.substr(close + kCloseParen.size()) != kIllustrationEnd) break;
+      if (rest.substr(close + vocab::kParenClose.size()) != vocab::kSashieEnd) break;
       return node_result(syntax::make_sashie(cx.in, rest.substr(0, close), Content::absent()), span);
     }
-    case Rule::ParenMark:
+    case NoteRule::ParenMark:
       if (is_paren_mark(body)) return node_result(syntax::make_kaeriten(cx.in, body), span);
       break;
   }

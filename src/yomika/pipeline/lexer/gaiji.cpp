@@ -7,18 +7,19 @@
 #include "yomika/scan/triggers.hpp"
 #include "yomika/syntax/alloc.hpp"
 #include "yomika/syntax/gaiji_tables.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::classify {
 
 namespace {
 
-constexpr std::string_view kIdeographicComma = "、";
-constexpr std::string_view kQuoteOpen = "「";
-constexpr std::string_view kQuoteClose = "」";
-constexpr std::string_view kAnnotationOpen = "［＃";
-constexpr std::string_view kCodePointPrefix = "U+";
-constexpr std::string_view kLevelMark = "第";
-constexpr std::string_view kLevelWord = "水準";
+using vocab::kCodePointPrefix;
+using vocab::kLevelMark;
+using vocab::kLevelWord;
+constexpr std::string_view kIdeographicComma = vocab::kComma;
+constexpr std::string_view kQuoteOpen = vocab::bracket(PairKind::Quote).open;
+constexpr std::string_view kQuoteClose = vocab::bracket(PairKind::Quote).close;
+constexpr std::string_view kAnnotationOpen = vocab::kNoteOpen;
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -99,7 +100,7 @@ std::string cell_key_of(std::string_view m) {
   std::size_t hyphens = 0;
   for (char c : m) hyphens += c == '-';
   if (hyphens != 2 || !is_digits_and_hyphens(m)) return {};
-  return std::string(m[0] == '1' ? "第3水準" : "第4水準") + std::string(m);
+  return std::string(m[0] == '1' ? vocab::kLevel3 : vocab::kLevel4) + std::string(m);
 }
 
 GaijiResolution char_resolution(uint32_t cp) { return GaijiResolution{GaijiResolution::State::Char, cp, {}}; }

@@ -9,6 +9,7 @@
 #include "yomika/pipeline/lexer/quoted_reference.hpp"
 #include "yomika/scan/triggers.hpp"
 #include "yomika/syntax/alloc.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 
 namespace yomika::classify {
 
@@ -54,34 +55,6 @@ Resolution resolve(Context& cx, Span target, uint32_t bracket_start) {
   return r;
 }
 
-struct BoutenWord {
-  std::string_view word;
-  BoutenKind kind;
-};
-constexpr BoutenWord kBoutenWords[] = {
-    {"傍点", BoutenKind::Goma},
-    {"白ゴマ傍点", BoutenKind::WhiteSesame},
-    {"丸傍点", BoutenKind::Circle},
-    {"白丸傍点", BoutenKind::WhiteCircle},
-    {"二重丸傍点", BoutenKind::DoubleCircle},
-    {"蛇の目傍点", BoutenKind::Janome},
-    {"ばつ傍点", BoutenKind::Cross},
-    {"白三角傍点", BoutenKind::WhiteTriangle},
-    {"波線", BoutenKind::WavyLine},
-    {"傍線", BoutenKind::UnderLine},
-    {"二重傍線", BoutenKind::DoubleUnderLine},
-};
-constexpr std::string_view kRightParticle = "に";
-constexpr std::string_view kLeftParticle = "の左に";
-constexpr std::string_view kTateChuYoko = "は縦中横";
-constexpr std::string_view kTargetJoiner = "、";
-
-struct HeadingWord {
-  std::string_view word;
-  uint8_t level;
-};
-constexpr HeadingWord kHeadingWords[] = {{"は大見出し", 1}, {"は中見出し", 2}, {"は小見出し", 3}};
-
 }  // namespace
 
 bool parse_quoted_reference(Context& cx, const Body& body, uint32_t open, uint32_t close, QuotedReference& out) {
@@ -104,19 +77,15 @@ bool parse_quoted_reference(Context& cx, const Body& body, uint32_t open, uint32
 }
 
 Hit classify_bouten(Context& cx, const QuotedReference& ref) {
-  BoutenPosition position;
-  std::string_view word;
-  if (ref.remainder.starts_with(kRightParticle)) {
-    position = BoutenPosition::Right;
-    word = ref.remainder.substr(kRightParticle.size());
-  } else if (ref.remainder.starts_with(kLeftParticle)) {
-    position = BoutenPosition::Left;
-    word = ref.remainder.substr(kLeftParticle.size());
-  } else {
-    return {};
+  // The remainder is a particle, then a word. No particle begins another, so one matches at most.
+  const vocab::PositionRow* position = nullptr;
+  for (const vocab::PositionRow& p : vocab::kBoutenPositions) {
+    if (ref.remainder.starts_with(p.particle)) position = &p;
   }
-  const BoutenWord* found = nullptr;
-  for (const BoutenWord& w : kBoutenWords) {
+  if (!position) return {};
+  const std::string_view word = ref.remainder.substr(position->particle.size());
+  const vocab::BoutenRow* found = nullptr;
+  for (const vocab::BoutenRow& w : vocab::kBouten) {
     if (w.word == word) found = &w;
   }
   if (!found) return {};
@@ -137,7 +106,7 @@ Hit classify_bouten(Context& cx, const QuotedReference& ref) {
     std::vector<Segment> parts;
     parts.reserve(ref.size() * 2);
     for (uint32_t i = 0; i < ref.size(); ++i) {
-      if (i > 0) parts.push_back(text_segment(kTargetJoiner));
+      if (i > 0) parts.push_back(text_segment(vocab::kComma));
       Span t = ref.target(i);
       parts.push_back(text_segment(bytes(cx, t.start, t.end)));
     }
@@ -145,11 +114,12 @@ Hit classify_bouten(Context& cx, const QuotedReference& ref) {
   }
   Span t0 = ref.target(0);
   uint32_t start = adjacent ? ref.bracket_start - (t0.end - t0.start) : ref.bracket_start;
-  return Hit{true, syntax::make_bouten(cx.in, target, found->kind, position, adjacent), Span{start, ref.bracket_end}};
+  return Hit{true, syntax::make_bouten(cx.in, target, found->kind, position->position, adjacent),
+             Span{start, ref.bracket_end}};
 }
 
 Hit classify_tate_chu_yoko(Context& cx, const QuotedReference& ref) {
-  if (ref.remainder != kTateChuYoko) return {};
+  if (ref.remainder != vocab::kTateChuYoko) return {};
   Span t = ref.target(0);
   Resolution r = resolve(cx, t, ref.bracket_start);
   if (!r.occurs) return {};
@@ -160,7 +130,7 @@ Hit classify_tate_chu_yoko(Context& cx, const QuotedReference& ref) {
 
 Hit classify_heading_hint(Context& cx, const QuotedReference& ref) {
   uint8_t level = 0;
-  for (const HeadingWord& w : kHeadingWords) {
+  for (const vocab::HeadingRow& w : vocab::kHeadings) {
     if (ref.remainder == w.word) level = w.level;
   }
   if (level == 0) return {};

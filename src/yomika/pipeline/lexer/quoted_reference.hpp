@@ -38,11 +38,11 @@ struct QuotedReference {
 // quote is not closed inside the brackets.
 bool parse_quoted_reference(Context& cx, const Body& body, uint32_t open, uint32_t close, QuotedReference& out);
 
-// Emphasis marks and side lines: 「…」に傍点, 「…」の左に傍線, …
+// Emphasis marks and side lines: a particle, then the word of a kind (vocab::kBouten).
 Hit classify_bouten(Context& cx, const QuotedReference& ref);
 // Vertical-in-horizontal: 「…」は縦中横 (first target only).
 Hit classify_tate_chu_yoko(Context& cx, const QuotedReference& ref);
-// Heading hints: 「…」は大見出し / 中見出し / 小見出し.
+// Heading hints: 「…」 and a heading word (vocab::kHeadings).
 Hit classify_heading_hint(Context& cx, const QuotedReference& ref);
 
 }  // namespace yomika::classify

@@ -1,0 +1,366 @@
+// The notation's vocabulary: every word that the classifiers read, the serializer writes back and
+// the renderers and the JSON writer name, one row per kind of construct. Adding a construct, or a
+// form of one, means adding its row here; the checks at the end keep each table in step with its
+// enumeration and the note keywords in step with the families they name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "yomika/syntax/node.hpp"
+#include "yomika/syntax/phrase.hpp"
+
+namespace yomika::vocab {
+
+// ---- Brackets, by PairKind ---------------------------------------------------------------------
+
+struct BracketRow {
+  PairKind kind;
+  std::string_view open, close;
+  std::string_view wire;  // the kind's name in pairs()
+};
+inline constexpr BracketRow kBrackets[] = {
+    {PairKind::Bracket, "［", "］", "bracket"},
+    {PairKind::Ruby, "《", "》", "ruby"},
+    {PairKind::DoubleRuby, "《《", "》》", "doubleRuby"},
+    {PairKind::Tortoise, "〔", "〕", "tortoise"},
+    {PairKind::Quote, "「", "」", "quote"},
+};
+
+// The other marks of the notation.
+inline constexpr std::string_view kRubyBar = "｜";    // in front of an explicit ruby base
+inline constexpr std::string_view kNoteMark = "＃";   // right after ［, makes the bracket a note
+inline constexpr std::string_view kGaijiMark = "※";   // in front of the note that names a character
+inline constexpr std::string_view kComma = "、";      // joins quoted targets; ends a character's name
+inline constexpr Phrase kNoteOpen{kBrackets[0].open, kNoteMark};
+inline constexpr std::string_view kNoteClose = kBrackets[0].close;
+
+// ---- Emphasis marks and side lines, by BoutenKind ------------------------------------------------
+
+struct BoutenRow {
+  BoutenKind kind;
+  std::string_view word;  // read after the particle, and written back
+  std::string_view css;   // the class suffix after yomika-bouten-
+};
+inline constexpr BoutenRow kBouten[] = {
+    {BoutenKind::Goma, "傍点", "goma"},
+    {BoutenKind::WhiteSesame, "白ゴマ傍点", "white-sesame"},
+    {BoutenKind::Circle, "丸傍点", "circle"},
+    {BoutenKind::WhiteCircle, "白丸傍点", "white-circle"},
+    {BoutenKind::DoubleCircle, "二重丸傍点", "double-circle"},
+    {BoutenKind::Janome, "蛇の目傍点", "janome"},
+    {BoutenKind::Cross, "ばつ傍点", "cross"},
+    {BoutenKind::WhiteTriangle, "白三角傍点", "white-triangle"},
+    {BoutenKind::WavyLine, "波線", "wavy-line"},
+    {BoutenKind::UnderLine, "傍線", "under-line"},
+    {BoutenKind::DoubleUnderLine, "二重傍線", "double-under-line"},
+};
+
+struct PositionRow {
+  BoutenPosition position;
+  std::string_view particle;  // between the quoted targets and the word
+  std::string_view css;
+};
+inline constexpr PositionRow kBoutenPositions[] = {
+    {BoutenPosition::Right, "に", "right"},
+    {BoutenPosition::Left, "の左に", "left"},
+};
+
+// ---- Other quoted-reference notes ---------------------------------------------------------------
+
+inline constexpr std::string_view kTateChuYoko = "は縦中横";
+
+struct HeadingRow {
+  uint8_t level;  // any level but 1 and 2 is written as the last row
+  std::string_view word;
+};
+inline constexpr HeadingRow kHeadings[] = {{1, "は大見出し"}, {2, "は中見出し"}, {3, "は小見出し"}};
+
+// ---- Layout -------------------------------------------------------------------------------------
+
+inline constexpr std::string_view kIndentUnit = "字下げ";  // after an amount: indented by it
+inline constexpr std::string_view kRaiseUnit = "字上げ";   // after an amount: ends that far short
+inline constexpr std::string_view kAlignEndFrom = "地から";  // before an amount of kRaiseUnit
+inline constexpr std::string_view kAlignEndFlush = "地付き";
+inline constexpr std::string_view kPageBreak = "改ページ";
+
+struct SectionBreakRow {
+  SectionBreakKind kind;
+  std::string_view word;
+  std::string_view css;  // the class suffix after yomika-section-break-
+};
+inline constexpr SectionBreakRow kSectionBreaks[] = {
+    {SectionBreakKind::Choho, "改丁", "choho"},
+    {SectionBreakKind::Dan, "改段", "dan"},
+    {SectionBreakKind::Spread, "改見開き", "spread"},
+};
+
+struct ContainerRow {
+  ContainerKind kind;
+  std::string_view opener, closer;
+  uint8_t plain_amount;           // the amount that `opener`, which writes none, stands for
+  std::string_view numbered_from;  // an opener with an amount: this, the amount, then `unit`
+  std::string_view unit;           // (both empty: the block has no amount)
+  std::string_view css;            // the class suffix after yomika-container-
+};
+inline constexpr ContainerRow kContainers[] = {
+    {ContainerKind::Indent, "ここから字下げ", "ここで字下げ終わり", 1, "ここから", kIndentUnit, "indent"},
+    {ContainerKind::Warichu, "割り注", "割り注終わり", 0, {}, {}, "warichu"},
+    {ContainerKind::Keigakomi, "罫囲み", "罫囲み終わり", 0, {}, {}, "keigakomi"},
+    {ContainerKind::AlignEnd, "ここから地付き", "ここで地付き終わり", 0, "ここから地から", kRaiseUnit, "align-end"},
+};
+
+// ---- Illustrations: 挿絵（path）入る ---------------------------------------------------------------
+
+inline constexpr std::string_view kParenOpen = "（";
+inline constexpr std::string_view kParenClose = "）";
+inline constexpr std::string_view kSashieWord = "挿絵";
+inline constexpr std::string_view kSashieEnd = "入る";
+inline constexpr Phrase kSashieOpen{kSashieWord, kParenOpen};
+
+// ---- Special characters: ※［＃「name」、mention］ ----------------------------------------------------
+
+inline constexpr std::string_view kCodePointPrefix = "U+";  // U+ and hex digits
+inline constexpr std::string_view kLevelMark = "第";        // 第3水準1-85-8: level, plane, row, cell
+inline constexpr std::string_view kLevelWord = "水準";
+inline constexpr Phrase kLevel3{kLevelMark, "3", kLevelWord};
+inline constexpr Phrase kLevel4{kLevelMark, "4", kLevelWord};
+
+// ---- Node kinds, by NodeKind ----------------------------------------------------------------------
+
+struct NodeKindRow {
+  NodeKind kind;
+  std::string_view wire;    // the kind's name in nodes()
+  std::string_view css;     // the class of the element that shows it (empty: none)
+  std::string_view marker;  // the comment that stands for it where it has no other form (empty: none)
+};
+inline constexpr NodeKindRow kNodeKinds[] = {
+    {NodeKind::Ruby, "ruby", {}, {}},
+    {NodeKind::Bouten, "bouten", "bouten", {}},
+    {NodeKind::TateChuYoko, "tateChuYoko", "tcy", {}},
+    {NodeKind::Gaiji, "gaiji", "gaiji", {}},
+    {NodeKind::Indent, "indent", "indent", {}},
+    {NodeKind::AlignEnd, "alignEnd", "align-end", {}},
+    {NodeKind::Warichu, "warichu", "warichu", "yomika_warichu"},
+    {NodeKind::Keigakomi, "keigakomi", {}, "yomika_keigakomi"},
+    {NodeKind::PageBreak, "pageBreak", "page-break", {}},
+    {NodeKind::SectionBreak, "sectionBreak", "section-break", {}},
+    {NodeKind::Heading, "heading", {}, "yomika_heading"},
+    {NodeKind::HeadingHint, "headingHint", {}, "yomika_heading_hint"},
+    {NodeKind::Sashie, "sashie", {}, "yomika_sashie"},
+    {NodeKind::Kaeriten, "kaeriten", "kaeriten", {}},
+    {NodeKind::Annotation, "annotation", "annotation", {}},
+    {NodeKind::DoubleRuby, "doubleRuby", "double-ruby", {}},
+    {NodeKind::Container, "container", "container", "yomika_container"},
+};
+
+// Container boundaries are items of their own in nodes().
+inline constexpr std::string_view kContainerOpenWire = "containerOpen";
+inline constexpr std::string_view kContainerCloseWire = "containerClose";
+
+// Every class the renderers write starts with this.
+inline constexpr std::string_view kCssPrefix = "yomika-";
+
+// ---- Note keywords ------------------------------------------------------------------------------
+
+// What a note whose body starts with a keyword becomes. The rules of the first group need the
+// keyword to be the whole body; the others read what follows it.
+enum class NoteRule : uint8_t {
+  PageBreak,
+  SectionBreak,    // `kind`: the SectionBreakKind
+  AlignEndFlush,
+  ContainerOpen,   // `kind`: the ContainerKind, with its plain amount
+  ContainerClose,  // `kind`: the ContainerKind
+  WarichuOpen,     // the warichu block's words, read as markers
+  WarichuClose,
+  Kaeriten,
+  AlignEndFrom,    // then an amount of at least 1, then kRaiseUnit
+  Illustration,    // then the path, then kParenClose and kSashieEnd
+  ContainerOpenNumbered,  // `kind`: the ContainerKind; then an amount of 0 to 255 and its unit
+  ParenMark,       // a kaeriten of kana or kanji in parentheses
+  IndentN,         // the keyword is the amount's first digit; then kIndentUnit
+};
+
+struct NoteKeyword {
+  std::string_view word;
+  NoteRule rule;
+  uint8_t kind = 0;
+};
+
+namespace detail {
+constexpr NoteKeyword opens(ContainerKind k) {
+  return {kContainers[static_cast<std::size_t>(k)].opener, NoteRule::ContainerOpen, static_cast<uint8_t>(k)};
+}
+constexpr NoteKeyword opens_numbered(ContainerKind k) {
+  return {kContainers[static_cast<std::size_t>(k)].numbered_from, NoteRule::ContainerOpenNumbered,
+          static_cast<uint8_t>(k)};
+}
+constexpr NoteKeyword closes(ContainerKind k) {
+  return {kContainers[static_cast<std::size_t>(k)].closer, NoteRule::ContainerClose, static_cast<uint8_t>(k)};
+}
+constexpr NoteKeyword breaks(SectionBreakKind k) {
+  return {kSectionBreaks[static_cast<std::size_t>(k)].word, NoteRule::SectionBreak, static_cast<uint8_t>(k)};
+}
+constexpr std::size_t kWarichu = static_cast<std::size_t>(ContainerKind::Warichu);
+}  // namespace detail
+
+// The keywords in their fixed order. The matcher takes the longest one that begins the body
+// (ここから字下げ over ここから, 罫囲み終わり over 罫囲み, 一レ over 一).
+inline constexpr NoteKeyword kNoteKeywords[] = {
+    detail::opens(ContainerKind::Indent),
+    detail::opens(ContainerKind::AlignEnd),
+    detail::opens_numbered(ContainerKind::AlignEnd),
+    detail::opens_numbered(ContainerKind::Indent),
+    detail::closes(ContainerKind::Indent),
+    detail::closes(ContainerKind::AlignEnd),
+    {kPageBreak, NoteRule::PageBreak},
+    detail::breaks(SectionBreakKind::Choho),
+    detail::breaks(SectionBreakKind::Dan),
+    detail::breaks(SectionBreakKind::Spread),
+    {kAlignEndFrom, NoteRule::AlignEndFrom},
+    {kAlignEndFlush, NoteRule::AlignEndFlush},
+    {kSashieOpen, NoteRule::Illustration},
+    detail::closes(ContainerKind::Keigakomi),
+    detail::opens(ContainerKind::Keigakomi),
+    {kContainers[detail::kWarichu].closer, NoteRule::WarichuClose},
+    {kContainers[detail::kWarichu].opener, NoteRule::WarichuOpen},
+    {kParenOpen, NoteRule::ParenMark},
+    {"一レ", NoteRule::Kaeriten},
+    {"上レ", NoteRule::Kaeriten},
+    {"下レ", NoteRule::Kaeriten},
+    {"中レ", NoteRule::Kaeriten},
+    {"二レ", NoteRule::Kaeriten},
+    {"三レ", NoteRule::Kaeriten},
+    {"一", NoteRule::Kaeriten},
+    {"丁", NoteRule::Kaeriten},
+    {"三", NoteRule::Kaeriten},
+    {"上", NoteRule::Kaeriten},
+    {"下", NoteRule::Kaeriten},
+    {"中", NoteRule::Kaeriten},
+    {"丙", NoteRule::Kaeriten},
+    {"乙", NoteRule::Kaeriten},
+    {"二", NoteRule::Kaeriten},
+    {"四", NoteRule::Kaeriten},
+    {"甲", NoteRule::Kaeriten},
+    {"レ", NoteRule::Kaeriten},
+    {"0", NoteRule::IndentN},
+    {"1", NoteRule::IndentN},
+    {"2", NoteRule::IndentN},
+    {"3", NoteRule::IndentN},
+    {"4", NoteRule::IndentN},
+    {"5", NoteRule::IndentN},
+    {"6", NoteRule::IndentN},
+    {"7", NoteRule::IndentN},
+    {"8", NoteRule::IndentN},
+    {"9", NoteRule::IndentN},
+    {"０", NoteRule::IndentN},
+    {"１", NoteRule::IndentN},
+    {"２", NoteRule::IndentN},
+    {"３", NoteRule::IndentN},
+    {"４", NoteRule::IndentN},
+    {"５", NoteRule::IndentN},
+    {"６", NoteRule::IndentN},
+    {"７", NoteRule::IndentN},
+    {"８", NoteRule::IndentN},
+    {"９", NoteRule::IndentN},
+};
+
+// ---- Lookups ------------------------------------------------------------------------------------
+
+namespace detail {
+template <class Row>
+inline constexpr Row kNoRow{};
+
+// The row of code `code` in a table whose rows follow the codes (checked below); an empty row for
+// a code past the table, which no parse produces.
+template <class Row, std::size_t N>
+constexpr const Row& row_at(const Row (&table)[N], std::size_t code) {
+  return code < N ? table[code] : kNoRow<Row>;
+}
+}  // namespace detail
+
+constexpr const BracketRow& bracket(PairKind k) { return detail::row_at(kBrackets, static_cast<std::size_t>(k)); }
+constexpr const BoutenRow& bouten(BoutenKind k) { return detail::row_at(kBouten, static_cast<std::size_t>(k)); }
+constexpr const PositionRow& position(BoutenPosition p) {
+  return detail::row_at(kBoutenPositions, static_cast<std::size_t>(p));
+}
+constexpr const SectionBreakRow& section_break(SectionBreakKind k) {
+  return detail::row_at(kSectionBreaks, static_cast<std::size_t>(k));
+}
+constexpr const ContainerRow& container(ContainerKind k) {
+  return detail::row_at(kContainers, static_cast<std::size_t>(k));
+}
+constexpr const NodeKindRow& node_kind(NodeKind k) { return detail::row_at(kNodeKinds, static_cast<std::size_t>(k)); }
+// The row of kHeadings a heading hint of `level` is written with.
+constexpr std::size_t heading_row(uint8_t level) { return level == 1 ? 0 : level == 2 ? 1 : 2; }
+
+// ---- Checks -------------------------------------------------------------------------------------
+
+namespace detail {
+template <class Row, std::size_t N, class Key>
+constexpr bool rows_follow_codes(const Row (&table)[N], Key Row::*key) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (static_cast<std::size_t>(table[i].*key) != i) return false;
+  }
+  return true;
+}
+
+constexpr bool has_keyword(std::string_view word, NoteRule rule, uint8_t kind) {
+  for (const NoteKeyword& k : kNoteKeywords) {
+    if (k.word == word && k.rule == rule && k.kind == kind) return true;
+  }
+  return false;
+}
+
+constexpr bool keywords_cover_families() {
+  for (const SectionBreakRow& s : kSectionBreaks) {
+    if (!has_keyword(s.word, NoteRule::SectionBreak, static_cast<uint8_t>(s.kind))) return false;
+  }
+  for (const ContainerRow& c : kContainers) {
+    const auto k = static_cast<uint8_t>(c.kind);
+    if (c.kind == ContainerKind::Warichu) {
+      if (!has_keyword(c.opener, NoteRule::WarichuOpen, 0) || !has_keyword(c.closer, NoteRule::WarichuClose, 0))
+        return false;
+    } else if (!has_keyword(c.opener, NoteRule::ContainerOpen, k) || !has_keyword(c.closer, NoteRule::ContainerClose, k)) {
+      return false;
+    }
+    if (c.numbered_from.empty() != c.unit.empty()) return false;
+    if (!c.numbered_from.empty() && !has_keyword(c.numbered_from, NoteRule::ContainerOpenNumbered, k)) return false;
+  }
+  return true;
+}
+
+constexpr bool particles_distinct() {
+  for (const PositionRow& a : kBoutenPositions) {
+    for (const PositionRow& b : kBoutenPositions) {
+      if (&a != &b && b.particle.starts_with(a.particle)) return false;
+    }
+  }
+  return true;
+}
+
+constexpr bool keywords_distinct() {
+  for (std::size_t i = 0; i < std::size(kNoteKeywords); ++i) {
+    if (kNoteKeywords[i].word.empty()) return false;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (kNoteKeywords[i].word == kNoteKeywords[j].word) return false;
+    }
+  }
+  return true;
+}
+}  // namespace detail
+
+static_assert(detail::rows_follow_codes(kBrackets, &BracketRow::kind));
+static_assert(detail::rows_follow_codes(kBouten, &BoutenRow::kind));
+static_assert(detail::rows_follow_codes(kBoutenPositions, &PositionRow::position));
+static_assert(detail::rows_follow_codes(kSectionBreaks, &SectionBreakRow::kind));
+static_assert(detail::rows_follow_codes(kContainers, &ContainerRow::kind));
+static_assert(detail::rows_follow_codes(kNodeKinds, &NodeKindRow::kind));
+static_assert(detail::keywords_cover_families(), "every section break and block has its note keywords");
+static_assert(detail::keywords_distinct(), "a keyword stands for one rule");
+static_assert(detail::particles_distinct(), "the classifier takes the one particle that begins the remainder");
+static_assert(std::size(kHeadings) == 3 && kHeadings[0].level == 1 && kHeadings[1].level == 2);
+static_assert(std::size(kNoteKeywords) == 56);
+
+}  // namespace yomika::vocab
