@@ -3,10 +3,12 @@
 #include "yomika/render/html.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/syntax/phrase.hpp"
@@ -77,13 +79,55 @@ constexpr Phrase kContainerIndent{container_div(ContainerKind::Indent), " ",
 constexpr Phrase kContainerWarichu{container_div(ContainerKind::Warichu), kAttrEnd};
 constexpr Phrase kContainerKeigakomi{container_div(ContainerKind::Keigakomi), kAttrEnd};
 constexpr Phrase kContainerAlignEnd{container_div(ContainerKind::AlignEnd), kDataOffset};
-
-constexpr std::string_view kAmp = "&amp;";
-constexpr std::string_view kLt = "&lt;";
-constexpr std::string_view kGt = "&gt;";
-constexpr std::string_view kQuot = "&quot;";
-constexpr std::string_view kApos = "&#x27;";
 }  // namespace frag
+
+// ---- Escaping: the one table the three escaping paths derive their bytes from -------------------
+
+struct Entity {
+  char c;
+  std::string_view text;
+};
+constexpr Entity kEntities[] = {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#x27;"}};
+
+// The entity of each byte, empty for a byte written as it is.
+constexpr auto kEntityOf = [] {
+  std::array<std::string_view, 256> t{};
+  for (const Entity& e : kEntities) t[static_cast<unsigned char>(e.c)] = e.text;
+  return t;
+}();
+
+// Whether each byte is escaped: the short texts' test, a byte per entry.
+constexpr auto kNeedsEscape = [] {
+  std::array<bool, 256> t{};
+  for (std::size_t b = 0; b < t.size(); ++b) t[b] = !kEntityOf[b].empty();
+  return t;
+}();
+
+// The escaped bytes, for the block searches of long texts.
+constexpr auto kEscaped = [] {
+  std::array<char, std::size(kEntities)> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = kEntities[i].c;
+  return t;
+}();
+
+// The bytes the walk of the normalized text stops at: a line feed, the lead byte of a sentinel,
+// and the bytes that the pending text escapes.
+constexpr auto kWalkStops = [] {
+  std::array<char, 2 + kEscaped.size()> t{'\n', sentinel::kLead};
+  for (std::size_t i = 0; i < kEscaped.size(); ++i) t[2 + i] = kEscaped[i];
+  return t;
+}();
+static_assert(kWalkStops.size() <= 8, "the byte searches take at most eight bytes");
+
+// Short texts are tested a word at a time for a byte below 0x40 (see word_needs_escape), and the
+// bytes of kana and kanji are all 0x80 or above.
+constexpr bool escapes_only_bytes_below_0x40() {
+  for (const Entity& e : kEntities) {
+    if (static_cast<unsigned char>(e.c) >= 0x40) return false;
+  }
+  return true;
+}
+static_assert(escapes_only_bytes_below_0x40());
 
 // PERF NOTES. The output goes through a staging buffer on the stack: markup fragments, entities
 // and node strings are copied there with inline copies of a few bytes, and the buffer goes to the
@@ -116,6 +160,14 @@ class Out {
   void flush() {
     s_.append(buf_, n_);
     n_ = 0;
+  }
+
+  // The next k bytes of the output (k at most kDirect), for a caller that writes them in place.
+  char* extend(std::size_t k) {
+    if (k > kStage - n_) flush();
+    char* d = buf_ + n_;
+    n_ += k;
+    return d;
   }
 
  private:
@@ -158,56 +210,34 @@ class Out {
   char buf_[kStage];
 };
 
-// Decimal without allocation.
-void put_uint(uint32_t v, Out& out) {
-  char buf[10];
-  int i = 10;
-  do {
-    buf[--i] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  out.put(buf + i, static_cast<std::size_t>(10 - i));
+// The numbers and code points are written in place into the output: formatted into a buffer of
+// their own, they would be copied with the general copy, which reads up to 16 bytes.
+void put_decimal(uint32_t v, Out& out) {
+  const unsigned n = decimal_length(v);
+  write_decimal(v, out.extend(n), n);
 }
 
 // "U+" and at least four upper-case hex digits.
 void put_codepoint(uint32_t cp, Out& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  char buf[10];
-  int i = 10;
-  int digits = 0;
-  do {
-    buf[--i] = kHex[cp & 0xF];
-    cp >>= 4;
-    ++digits;
-  } while (cp != 0 || digits < 4);
-  buf[--i] = '+';
-  buf[--i] = 'U';
-  out.put(buf + i, static_cast<std::size_t>(10 - i));
+  const unsigned bits = static_cast<unsigned>(std::bit_width(cp));
+  const unsigned digits = bits > 16 ? (bits + 3) / 4 : 4;
+  char* d = out.extend(2 + digits);
+  d[0] = 'U';
+  d[1] = '+';
+  for (unsigned i = 2 + digits; i-- > 2; cp >>= 4) d[i] = kHex[cp & 0xF];
 }
 
-constexpr char kEscaped[] = {'&', '<', '>', '"', '\''};
-
-constexpr auto kNeedsEscape = [] {
-  std::array<bool, 256> t{};
-  for (char c : kEscaped) t[static_cast<unsigned char>(c)] = true;
-  return t;
-}();
-
 void put_entity(char c, Out& out) {
-  switch (c) {
-    case '&': out.put(frag::kAmp); break;
-    case '<': out.put(frag::kLt); break;
-    case '>': out.put(frag::kGt); break;
-    case '"': out.put(frag::kQuot); break;
-    case '\'': out.put(frag::kApos); break;
-    default: fatal("internal error: entered unreachable code: escape iterator yielded non-needle byte");
-  }
+  const std::string_view entity = kEntityOf[static_cast<unsigned char>(c)];
+  if (entity.empty()) fatal("internal error: entered unreachable code: escape iterator yielded non-needle byte");
+  out.put(entity);
 }
 
 // Writes text[a, b) escaped; `text` is searched from a for the characters to escape.
 void write_escaped(const char* p, std::size_t a, std::size_t b, Out& out) {
   while (a < b) {
-    const std::size_t m = scan::find_any(p, b, a, kEscaped, sizeof kEscaped);
+    const std::size_t m = scan::find_any(p, b, a, kEscaped.data(), kEscaped.size());
     out.put(p + a, m - a);
     if (m >= b) return;
     put_entity(p[m], out);
@@ -340,9 +370,9 @@ void render_container_open(ContainerKind kind, uint8_t amount, Out& out) {
   switch (kind) {
     case ContainerKind::Indent:
       out.put(frag::kContainerIndent);
-      put_uint(amount, out);
+      put_decimal(amount, out);
       out.put(frag::kDataAmount);
-      put_uint(amount, out);
+      put_decimal(amount, out);
       out.put(frag::kAttrEnd);
       return;
     case ContainerKind::Warichu:
@@ -353,15 +383,11 @@ void render_container_open(ContainerKind kind, uint8_t amount, Out& out) {
       return;
     case ContainerKind::AlignEnd:
       out.put(frag::kContainerAlignEnd);
-      put_uint(amount, out);
+      put_decimal(amount, out);
       out.put(frag::kAttrEnd);
       return;
   }
 }
-
-// Bytes the walk stops at: a line feed, the lead byte of a sentinel, and the characters that
-// the pending text escapes.
-constexpr char kWalkStops[] = {'\n', sentinel::kLead, '&', '<', '>', '"', '\''};
 
 // The stops of the walk in ascending order, from bit masks of 64-byte blocks made a chunk at a
 // time.
@@ -391,7 +417,7 @@ class Stops {
   void load(std::size_t block) {
     first_ = block;
     const std::size_t left = (n_ - block * 64 + 63) / 64;
-    scan::any_masks(p_, n_, block * 64, kWalkStops, sizeof kWalkStops, left < kChunk ? left : kChunk, masks_);
+    scan::any_masks(p_, n_, block * 64, kWalkStops.data(), kWalkStops.size(), left < kChunk ? left : kChunk, masks_);
   }
   const char* p_;
   std::size_t n_;
@@ -583,9 +609,9 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
       return;
     case NodeKind::Indent:
       out.put(frag::kIndentOpen);
-      put_uint(node.a, out);
+      put_decimal(node.a, out);
       out.put(frag::kDataAmount);
-      put_uint(node.a, out);
+      put_decimal(node.a, out);
       out.put(frag::kEmptySpanEnd);
       return;
     case NodeKind::AlignEnd:
@@ -594,9 +620,9 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
         return;
       }
       out.put(frag::kAlignEndOpen);
-      put_uint(node.a, out);
+      put_decimal(node.a, out);
       out.put(frag::kDataOffset);
-      put_uint(node.a, out);
+      put_decimal(node.a, out);
       out.put(frag::kEmptySpanEnd);
       return;
     case NodeKind::Warichu:

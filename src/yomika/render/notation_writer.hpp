@@ -54,7 +54,7 @@ class NewlineCappedWriter {
   void put_char(uint32_t cp);
 
   // ASCII decimal without leading zeros.
-  void put_number(unsigned value);
+  void put_number(uint32_t value);
 
   uint32_t newlines() const { return newlines_; }
   const std::string& text() const { return out_; }

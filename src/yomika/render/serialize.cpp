@@ -1,6 +1,7 @@
 // The notation serializer: writes a parse result back as notation, each construct in one fixed form.
 #include "yomika/render/serialize.hpp"
 
+#include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/render/notation_words.hpp"
@@ -21,14 +22,11 @@ void NewlineCappedWriter::put_char(uint32_t cp) {
   newlines_ = 0;
 }
 
-void NewlineCappedWriter::put_number(unsigned value) {
-  char buf[10];
-  std::size_t i = sizeof buf;
-  do {
-    buf[--i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  put(std::string_view(buf + i, sizeof buf - i));
+void NewlineCappedWriter::put_number(uint32_t value) {
+  char digits[kMaxDecimalDigits];
+  const unsigned n = decimal_length(value);
+  write_decimal(value, digits, n);
+  put(std::string_view(digits, n));
 }
 
 namespace {

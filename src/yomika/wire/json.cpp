@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/model/decimal.hpp"
 #include "yomika/model/span.hpp"
 #include "yomika/syntax/vocabulary.hpp"
 
@@ -26,18 +27,6 @@ constexpr auto kEscape = [] {
   t.v[0x0D] = 'r';
   t.v[0x22] = '"';
   t.v[0x5C] = '\\';
-  return t;
-}();
-
-// The hundred two-digit pairs "00" to "99", so that a number takes one table read per two digits.
-constexpr auto kDigitPairs = [] {
-  struct Table {
-    char v[200] = {};
-  } t;
-  for (int i = 0; i < 100; ++i) {
-    t.v[2 * i] = static_cast<char>('0' + i / 10);
-    t.v[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
   return t;
 }();
 
@@ -86,24 +75,10 @@ class Writer {
   }
 
   void number(uint32_t v) {
-    char buf[10];
-    char* end = buf + sizeof buf;
-    char* p = end;
-    while (v >= 100) {
-      unsigned pair = (v % 100) * 2;
-      v /= 100;
-      p -= 2;
-      p[0] = kDigitPairs.v[pair];
-      p[1] = kDigitPairs.v[pair + 1];
-    }
-    if (v >= 10) {
-      p -= 2;
-      p[0] = kDigitPairs.v[v * 2];
-      p[1] = kDigitPairs.v[v * 2 + 1];
-    } else {
-      *--p = static_cast<char>('0' + v);
-    }
-    raw(std::string_view(p, static_cast<std::size_t>(end - p)));
+    char digits[kMaxDecimalDigits];
+    const unsigned n = decimal_length(v);
+    write_decimal(v, digits, n);
+    raw(std::string_view(digits, n));
   }
 
   // {"start":S,"end":E}

@@ -1,0 +1,65 @@
+// ASCII decimal numbers without a library call or a leading zero: the amounts the renderers write
+// and the offsets of the JSON reports.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace yomika {
+
+inline constexpr unsigned kMaxDecimalDigits = 10;  // of a 32-bit value
+
+// The number of digits of v (1 for 0): the bit length times log10(2) (1233 / 4096) undercounts by
+// at most one, which a comparison with the power of ten settles.
+constexpr unsigned decimal_length(uint32_t v) {
+  constexpr uint32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                       100000, 1000000, 10000000, 100000000, 1000000000};
+  const unsigned t = (static_cast<unsigned>(std::bit_width(v | 1)) * 1233) >> 12;
+  return t + ((v | 1) >= kPowersOfTen[t] ? 1 : 0);
+}
+
+namespace detail {
+// The hundred two-digit pairs "00" to "99", so that a number takes one table read per two digits.
+inline constexpr auto kDigitPairs = [] {
+  struct Table {
+    char v[200] = {};
+  } t;
+  for (int i = 0; i < 100; ++i) {
+    t.v[2 * i] = static_cast<char>('0' + i / 10);
+    t.v[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+}  // namespace detail
+
+// Writes the decimal_length(v) digits of v to [out, out + decimal_length(v)).
+inline void write_decimal(uint32_t v, char* out, unsigned length) {
+  char* p = out + length;
+  while (v >= 100) {
+    const unsigned pair = (v % 100) * 2;
+    v /= 100;
+    p -= 2;
+    std::memcpy(p, detail::kDigitPairs.v + pair, 2);
+  }
+  if (v >= 10) {
+    p -= 2;
+    std::memcpy(p, detail::kDigitPairs.v + v * 2, 2);
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+}
+
+namespace detail {
+constexpr bool lengths_hold_at_every_power_of_ten() {
+  uint32_t p = 1;
+  for (unsigned digits = 1; digits < kMaxDecimalDigits; ++digits, p *= 10) {
+    if (decimal_length(p) != digits || decimal_length(p * 10 - 1) != digits) return false;
+  }
+  return decimal_length(0) == 1 && decimal_length(p) == kMaxDecimalDigits &&
+         decimal_length(UINT32_MAX) == kMaxDecimalDigits;
+}
+}  // namespace detail
+static_assert(detail::lengths_hold_at_every_power_of_ten());
+
+}  // namespace yomika
