@@ -99,7 +99,7 @@ inline std::size_t render_each_book(const std::vector<std::string>& books, std::
   for (std::size_t c = 0; c < copies; ++c)
     for (const std::string& b : books) {
       yomika::Arena a;
-      a.try_reserve(4 * b.size());
+      yomika::reserve_arena(a, b.size());
       std::string out;
       yomika::render::render_html(yomika::YomikaDoc{b, &a}, out, refusal);
       total += out.size();

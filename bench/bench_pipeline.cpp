@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
   // The document keeps one arena across runs, as a Document does across calls.
   yomika::Arena arena;
-  arena.try_reserve(4 * n);
+  yomika::reserve_arena(arena, n);
   yomika::YomikaDoc doc{text, &arena};
   std::string refusal;
 
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   {
     // Rendering alone, over one parse result kept for the purpose.
     yomika::Arena kept;
-    kept.try_reserve(4 * n);
+    yomika::reserve_arena(kept, n);
     yomika::YomikaDoc kept_doc{text, &kept};
     yomika::ParseResult r;
     yomika::parse_document(kept_doc, r, refusal);

@@ -126,7 +126,7 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
 
   // The renderers and the wire format over one parse result kept for the purpose.
   yomika::Arena result_arena;
-  result_arena.try_reserve(4 * n);
+  yomika::reserve_arena(result_arena, n);
   yomika::ParseResult r;
   yomika::parse_document(yomika::YomikaDoc{text, &result_arena}, r, refusal);
   f.seconds.push_back(best_seconds([&] { return yomika::render::render_result_html(r).size(); }));
@@ -138,7 +138,7 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
   // The whole road, source to HTML: with the document's arena kept across calls (a Document),
   // and with a fresh arena per call (parse_to_html).
   yomika::Arena doc_arena;
-  doc_arena.try_reserve(4 * n);
+  yomika::reserve_arena(doc_arena, n);
   f.seconds.push_back(best_seconds([&] {
     std::string out;
     yomika::render::render_html(yomika::YomikaDoc{text, &doc_arena}, out, refusal);
@@ -146,7 +146,7 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
   }));
   f.seconds.push_back(best_seconds([&] {
     yomika::Arena a;
-    a.try_reserve(4 * n);
+    yomika::reserve_arena(a, n);
     std::string out;
     yomika::render::render_html(yomika::YomikaDoc{text, &a}, out, refusal);
     return out.size();
@@ -178,7 +178,7 @@ const char* const kRowNames[] = {
 
 void describe(const char* name, const std::string& text) {
   yomika::Arena a;
-  a.try_reserve(4 * text.size());
+  yomika::reserve_arena(a, text.size());
   yomika::ParseResult r;
   std::string refusal;
   yomika::parse_document(yomika::YomikaDoc{text, &a}, r, refusal);

@@ -184,7 +184,7 @@ struct Outputs {
 Outputs run_once(std::string_view text) {
   Outputs o;
   Arena arena;
-  if (!arena.try_reserve(text.size() * 4)) violated("arena reservation failed", text);
+  if (!reserve_arena(arena, text.size())) violated("arena reservation failed", text);
   YomikaDoc doc{text, &arena};
   ParseResult r;
   std::string refusal;

@@ -21,13 +21,10 @@
 #include <string_view>
 #include <thread>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "transcode.hpp"
 #include "yomika/alloc/arena.hpp"
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/pipeline/pipeline.hpp"
 #include "yomika/render/html.hpp"
 #include "yomika/render/serialize.hpp"
@@ -36,12 +33,6 @@
 namespace {
 
 constexpr const char* kTypeName = "yomika_py::bindings::Document";
-constexpr uint64_t kMaxSpanSource = UINT32_MAX;
-// The arena's first block is reserved at four times the source, the expected use of one parse.
-// Sources past 4 GiB are refused by the parse, so their reservation is capped at that of the
-// longest accepted source: anything larger would only take memory from the copy that precedes
-// the refusal.
-constexpr uint64_t kMaxReservation = 4 * kMaxSpanSource;
 
 // ---------------------------------------------------------------------------------------------
 // Argument matching: one parameter, `source`, by position or by keyword.
@@ -132,21 +123,6 @@ void add_source_note() {
 // a buffer before its first use takes that away (see bench/RESULTS.md).
 constexpr std::size_t kFreshMappingBytes = std::size_t{32} << 20;
 
-// Asks for huge pages on the whole pages inside [p, p + n) of a buffer about to be filled. Only a
-// hint: where the system has no huge pages nothing changes.
-void advise_huge(void* p, std::size_t n) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (n < kFreshMappingBytes) return;
-  constexpr uintptr_t kPage = 4096;
-  uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kPage - 1);
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)p;
-  (void)n;
-#endif
-}
-
 // The source as UTF-8: a view of the str's own storage when that is ASCII and no copy is wanted,
 // otherwise a malloc'd buffer of exactly the encoded length.
 class SourceBytes {
@@ -162,7 +138,7 @@ class SourceBytes {
     if (n == 0) return true;
     owned_ = static_cast<char*>(std::malloc(n));
     if (!owned_) return false;
-    advise_huge(owned_, n);
+    yomika::advise_huge_pages(owned_, n, kFreshMappingBytes);
     view_ = std::string_view(owned_, n);
     return true;
   }
@@ -247,21 +223,12 @@ bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
   return true;
 }
 
-// Reserves the first arena block for a source of `len` bytes.
-bool reserve_arena(yomika::Arena& arena, uint64_t len) {
-  uint64_t want = len > kMaxReservation / 4 ? kMaxReservation : 4 * len;
-  if (want > SIZE_MAX || !arena.try_reserve(static_cast<std::size_t>(want))) {
-    PyErr_NoMemory();
-    return false;
-  }
-  if (want >= kFreshMappingBytes) {
-    // The first allocation of a fresh arena starts its first block; given back at once, it only
-    // tells where the block lies.
-    void* block = arena.alloc(1, 1);
-    arena.give_back(block, 1);
-    advise_huge(block, static_cast<std::size_t>(want));
-  }
-  return true;
+// Reserves the first arena block for a source of `len` bytes, as the core's policy has it; a
+// refusal is MemoryError.
+bool reserve_or_raise(yomika::Arena& arena, uint64_t len) {
+  if (yomika::reserve_arena(arena, len)) return true;
+  PyErr_NoMemory();
+  return false;
 }
 
 // Below this length the interpreter's own decoder, with its cached one-character strings, is as
@@ -281,7 +248,7 @@ PyObject* str_from(std::string_view bytes) {
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), static_cast<Py_UCS4>(shape.max_char));
   if (!str) return nullptr;
   void* data = PyUnicode_DATA(str);
-  advise_huge(data, shape.chars * static_cast<std::size_t>(PyUnicode_KIND(str)));
+  yomika::advise_huge_pages(data, shape.chars * static_cast<std::size_t>(PyUnicode_KIND(str)), kFreshMappingBytes);
   bool ok = true;
   switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND:
@@ -422,7 +389,7 @@ PyObject* document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   new (&d->arena) yomika::Arena();
   new (&d->borrows) std::atomic<int64_t>(0);
   new (&d->owner) std::thread::id(std::this_thread::get_id());
-  if (!reserve_arena(d->arena, d->source_len)) {
+  if (!reserve_or_raise(d->arena, d->source_len)) {
     Py_DECREF(self);
     return nullptr;
   }
@@ -576,7 +543,7 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
   }
   if (!check_present(kParseToHtml, source)) return nullptr;
   SourceBytes bytes;
-  if (!read_source(source, /*own=*/false, kMaxSpanSource, bytes)) return nullptr;
+  if (!read_source(source, /*own=*/false, yomika::kMaxSourceBytes, bytes)) return nullptr;
 
   // Each buffer goes as soon as nothing reads it: the source copy once the parse has made its
   // own sanitized copy in the arena, the arena once the HTML is written. The call's peak is then
@@ -586,7 +553,7 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
   bool ok = false;
   {
     yomika::Arena arena;
-    if (!reserve_arena(arena, bytes.view().size())) return nullptr;
+    if (!reserve_or_raise(arena, bytes.view().size())) return nullptr;
     ok = abort_on_bad_alloc([&] {
       yomika::ParseResult result;
       if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal)) return false;

@@ -53,7 +53,7 @@ Outputs document_lifecycle(std::string_view text) {
   auto source = std::make_unique<char[]>(text.size() + 1);
   std::memcpy(source.get(), text.data(), text.size());
   Arena arena;
-  if (!text.empty() && !arena.try_reserve(text.size() * 4)) return {};
+  if (!reserve_arena(arena, text.size())) return {};
   YomikaDoc doc{std::string_view(source.get(), text.size()), &arena};
 
   Outputs o;

@@ -68,12 +68,6 @@ class Arena {
   std::size_t capacity_ = 0;
 };
 
-// Asks the system to back the whole 2 MiB pages inside [p, p + bytes) with huge pages, for a
-// large buffer that is about to be written through once (the arena's blocks, an output string):
-// a first touch then faults once per 2 MiB. Does nothing for small buffers, or where the system
-// has no huge pages on request.
-void advise_huge_pages(void* p, std::size_t bytes);
-
 // A growable array in an arena. Growth doubles and extends in place when it is the arena's most
 // recent allocation; the old storage otherwise stays in the arena until the document goes.
 template <class T>

@@ -8,6 +8,12 @@
 
 namespace yomika {
 
+bool reserve_arena(Arena& arena, uint64_t source_len) {
+  constexpr uint64_t kPerSourceByte = 4;
+  const uint64_t want = source_len > kMaxSourceBytes ? kPerSourceByte * kMaxSourceBytes : kPerSourceByte * source_len;
+  return want <= SIZE_MAX && arena.try_reserve(static_cast<std::size_t>(want));
+}
+
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
   Arena& arena = *doc.arena;
   // No result survives a call, so the previous parse's memory is reused rather than kept.

@@ -37,6 +37,16 @@ struct ParseResult {
   uint32_t sanitized_len = 0;
 };
 
+// The longest source a parse accepts: every span of the sanitized text is a pair of 32-bit offsets.
+inline constexpr uint64_t kMaxSourceBytes = UINT32_MAX;
+
+// Reserves the first block of a document's arena for a source of `source_len` bytes: four times
+// the source, the expected use of one parse. A source past kMaxSourceBytes is refused by the parse,
+// so its reservation is capped at that of the longest accepted source; anything larger would only
+// take memory from the copy that precedes the refusal. False, with nothing reserved, when the
+// memory cannot be had, so that the caller can report it rather than abort.
+bool reserve_arena(Arena& arena, uint64_t source_len);
+
 // Runs the whole pipeline. Returns false with `refusal` set to
 // "source too long for u32 span offsets ({} bytes)" when the sanitized source is too long.
 // The arena is reset first: no earlier parse of the document survives the call.

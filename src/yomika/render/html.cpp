@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/render/walk.hpp"

@@ -18,11 +18,11 @@
 #include <cstring>
 #include <memory>
 #include <string.h>  // memmem
-#include <sys/mman.h>  // madvise
 #include <string_view>
 #include <vector>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 
 namespace yomika::classify {
@@ -269,63 +269,6 @@ inline uint64_t mix(uint64_t h) {
   h *= 0xC4CEB9FE1A85EC53ull;
   return h ^ (h >> 33);
 }
-
-// A zeroed array of slots (trivial types whose zero is "empty"). A large one is mapped directly,
-// in huge pages where the system gives them: it is read at random, and in small pages its first
-// touches and its address translations would cost more than filling it.
-template <class Slot>
-class ZeroedTable {
- public:
-  ZeroedTable() = default;
-  explicit ZeroedTable(std::size_t count) : bytes_(count * sizeof(Slot)) {
-    void* mem = nullptr;
-    if (bytes_ >= kMapAt) {
-      mem = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (mem == MAP_FAILED) alloc_failed(bytes_);
-#ifdef MADV_HUGEPAGE
-      madvise(mem, bytes_, MADV_HUGEPAGE);
-#endif
-      // Filling reads every slot before writing it: page by page, each first read would map
-      // the shared zero page and the write after it copy a fresh one. Asking for writable pages
-      // up front takes one call; where the system cannot, they are written here.
-#ifdef MADV_POPULATE_WRITE
-      if (madvise(mem, bytes_, MADV_POPULATE_WRITE) != 0) std::memset(mem, 0, bytes_);
-#else
-      std::memset(mem, 0, bytes_);
-#endif
-      mapped_ = true;
-    } else {
-      mem = std::calloc(count, sizeof(Slot));
-      if (mem == nullptr) alloc_failed(bytes_);
-    }
-    slots_ = static_cast<Slot*>(mem);
-  }
-  ZeroedTable(ZeroedTable&& o) noexcept { *this = std::move(o); }
-  ZeroedTable& operator=(ZeroedTable&& o) noexcept {
-    std::swap(slots_, o.slots_);
-    std::swap(bytes_, o.bytes_);
-    std::swap(mapped_, o.mapped_);
-    return *this;
-  }
-  ZeroedTable(const ZeroedTable&) = delete;
-  ZeroedTable& operator=(const ZeroedTable&) = delete;
-  ~ZeroedTable() {
-    if (mapped_) {
-      munmap(slots_, bytes_);
-    } else {
-      std::free(slots_);
-    }
-  }
-
-  Slot& operator[](std::size_t i) { return slots_[i]; }
-  const Slot& operator[](std::size_t i) const { return slots_[i]; }
-
- private:
-  static constexpr std::size_t kMapAt = std::size_t{2} << 20;
-  Slot* slots_ = nullptr;
-  std::size_t bytes_ = 0;
-  bool mapped_ = false;
-};
 
 // First positions of the runs of `length` characters of a text: a table keyed by a 64-bit hash
 // of the run (polynomial in its characters, so that it rolls along the text), found by linear

@@ -1,0 +1,69 @@
+// Large buffers and tables: huge-page advice and zeroed mappings.
+#include "yomika/alloc/pages.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "yomika/alloc/fatal.hpp"
+
+namespace yomika {
+
+namespace {
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+constexpr std::size_t kMapAt = std::size_t{2} << 20;  // ZeroedPages maps blocks from this size on
+}  // namespace
+
+void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes < at_least || bytes < kHugePage) return;
+  // Only whole huge pages can be backed by one; the pieces at the ends stay as they are.
+  const auto b = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto e = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHugePage - 1);
+  if (e > b) madvise(reinterpret_cast<void*>(b), e - b, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+  (void)at_least;
+#endif
+}
+
+ZeroedPages::ZeroedPages(std::size_t bytes) : bytes_(bytes) {
+#if defined(__linux__)
+  if (bytes >= kMapAt) {
+    data_ = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data_ == MAP_FAILED) alloc_failed(bytes);
+    mapped_ = true;
+#ifdef MADV_HUGEPAGE
+    madvise(data_, bytes, MADV_HUGEPAGE);
+#endif
+    // Filling reads every slot before writing it: page by page, each first read would map the
+    // shared zero page and the write after it copy a fresh one. Asking for writable pages up
+    // front takes one call; where the system cannot, they are written here.
+#ifdef MADV_POPULATE_WRITE
+    if (madvise(data_, bytes, MADV_POPULATE_WRITE) != 0) std::memset(data_, 0, bytes);
+#else
+    std::memset(data_, 0, bytes);
+#endif
+    return;
+  }
+#endif
+  data_ = std::calloc(bytes, 1);
+  if (data_ == nullptr) alloc_failed(bytes);
+}
+
+ZeroedPages::~ZeroedPages() {
+#if defined(__linux__)
+  if (mapped_) {
+    munmap(data_, bytes_);
+    return;
+  }
+#endif
+  std::free(data_);
+}
+
+}  // namespace yomika
