@@ -3,7 +3,8 @@
 # the build and test tools into it, build the extension and run.
 #
 # `make test` runs these in order and stops at the first failure:
-#   test-cpp     the C++ unit tests (build/cpp)
+#   test-cpp     the C++ unit tests (build/cpp), built with the binding and the benchmarks, warnings
+#                as errors (as in every test build)
 #   test-asan    the C++ unit tests again under AddressSanitizer, LeakSanitizer and
 #                UndefinedBehaviorSanitizer (build/cpp-asan), among them 100 000 document lifecycles
 #                checked for leaks; then the fuzz seeds, the fuzzer's findings and the corpus
@@ -38,13 +39,15 @@ install: venv
 demo: install
 	$(PY) scripts/demo.py examples/sample.txt
 
+# The test builds treat warnings as errors; this one also compiles the binding and the benchmarks.
 test-cpp: venv
-	$(CMAKE) -S . -B $(CPP_BUILD) -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(CMAKE) -S . -B $(CPP_BUILD) -DPython_EXECUTABLE=$(abspath $(PY)) -DYOMIKA_BUILD_PYTHON=ON -DYOMIKA_BUILD_TESTS=ON \
+	  -DYOMIKA_BUILD_BENCH=ON -DYOMIKA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
 	$(CPP_BUILD)/yomika_tests
 
 test-asan: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_TESTS=ON -DYOMIKA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_TESTS=ON -DYOMIKA_SANITIZE=ON -DYOMIKA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS) --target yomika_tests fuzz_replay
 	$(ASAN_BUILD)/yomika_tests
 	bash scripts/replay.sh $(ASAN_BUILD)/fuzz_replay

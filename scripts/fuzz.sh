@@ -17,7 +17,7 @@ if [ -z "$CLANGXX" ]; then
 fi
 BUILD=build/fuzz
 "$CMAKE" -S . -B "$BUILD" -DCMAKE_CXX_COMPILER="$CLANGXX" -DYOMIKA_BUILD_PYTHON=OFF -DYOMIKA_BUILD_FUZZ=ON \
-  -DYOMIKA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DYOMIKA_SANITIZE=ON -DYOMIKA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 "$CMAKE" --build "$BUILD" -j "${JOBS:-2}" --target fuzz_pipeline fuzz_quote_index >/dev/null
 
 SEEDS="$BUILD/seeds"

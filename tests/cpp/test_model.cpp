@@ -19,7 +19,7 @@ using namespace yomika;
 
 namespace {
 
-std::string short_string(int i) { return "s" + std::to_string(i); }
+std::string short_string(int i) { return std::string("s").append(std::to_string(i)); }
 
 // Runs fn in a child process; returns what it wrote to standard error and whether it aborted.
 struct Death {

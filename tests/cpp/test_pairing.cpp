@@ -139,8 +139,10 @@ TEST(pairing_deep_nesting) {
 
     Outcome open = run(s);
     std::string want;
-    for (int i = depth - 1; i >= 0; --i)
-      want += (want.empty() ? "" : " ") + std::string("unclosed:") + (i % 2 ? "ruby" : "quote") + span(3 * i, 3 * i + 3);
+    for (int i = depth - 1; i >= 0; --i) {
+      if (!want.empty()) want += ' ';
+      want += std::string("unclosed:") + (i % 2 ? "ruby" : "quote") + span(3 * i, 3 * i + 3);
+    }
     CHECK_EQ(open.diagnostics, want);
     CHECK_EQ(open.event_count, open.tokens + static_cast<std::size_t>(depth));
   }

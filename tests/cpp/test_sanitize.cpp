@@ -103,7 +103,7 @@ TEST(sanitize_table) {
 TEST(sanitize_appends_warnings_after_existing_ones) {
   std::vector<Diagnostic> warnings(2);
   Sanitized s;
-  yomika::lex::sanitize("x" + pua(1), s, warnings);
+  yomika::lex::sanitize(std::string("x").append(pua(1)), s, warnings);
   CHECK_EQ(warnings.size(), std::size_t{3});
   CHECK_EQ(warnings[2].span.start, 1u);
 }

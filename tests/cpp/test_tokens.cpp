@@ -23,8 +23,8 @@ std::string show(const Token& t) {
                                       "BrOpen", "BrClose",     "Hash",          "RefMark",   "TortOpen",
                                       "TortClose", "QuoteOpen", "QuoteClose"};
   switch (t.tag) {
-    case TokenTag::Text: return "T" + std::to_string(t.start) + "-" + std::to_string(t.end);
-    case TokenTag::LineFeed: return "L" + std::to_string(t.start);
+    case TokenTag::Text: return std::string("T").append(std::to_string(t.start)).append("-").append(std::to_string(t.end));
+    case TokenTag::LineFeed: return std::string("L").append(std::to_string(t.start));
     case TokenTag::Trigger:
       return std::string(names[static_cast<int>(t.kind)]) + std::to_string(t.start) + "-" + std::to_string(t.end);
   }
@@ -37,7 +37,10 @@ std::string tokens_of(std::string_view text) {
   std::string refusal;
   if (!yomika::lex::build_tokens(text, a, toks, refusal)) return "refused: " + refusal;
   std::string out;
-  for (const Token& t : toks) out += (out.empty() ? "" : " ") + show(t);
+  for (const Token& t : toks) {
+    if (!out.empty()) out += ' ';
+    out += show(t);
+  }
   return out;
 }
 

@@ -118,7 +118,8 @@ TEST(wire_diagnostics_every_kind) {
   for (const Row& r : rows) {
     CHECK_EQ(wire::serialize_diagnostics({r.d}), envelope(r.item));
     all.push_back(r.d);
-    items += (items.empty() ? "" : ",") + std::string(r.item);
+    if (!items.empty()) items += ',';
+    items += r.item;
   }
   CHECK_EQ(wire::serialize_diagnostics(all), envelope(items));
 }
