@@ -8,8 +8,12 @@ int main(int argc, char** argv) {
   for (const auto& c : testing::registry()) {
     if (argc > 1 && std::strstr(c.name, argv[1]) == nullptr) continue;
     testing::failures_in_case() = 0;
+    testing::checks_in_case() = 0;
     c.fn();
-    if (testing::failures_in_case() == 0) {
+    if (testing::checks_in_case() == 0) {
+      ++failed;
+      std::cerr << "FAILED: " << c.name << " (it checks nothing)\n";
+    } else if (testing::failures_in_case() == 0) {
       ++passed;
     } else {
       ++failed;

@@ -118,9 +118,9 @@ TEST(assembly_normalized_text_and_nodes) {
   };
   for (const Row& r : rows) {
     Parsed p = parse(r.src);
-    if (p.normalized != r.normalized)
+    if (testing::check_fails(p.normalized != r.normalized))
       testing::fail(__FILE__, __LINE__, std::string(r.name) + ": normalized " + testing::show(p.normalized));
-    if (!same_nodes(p.nodes, r.nodes)) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": nodes differ");
+    if (testing::check_fails(!same_nodes(p.nodes, r.nodes))) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": nodes differ");
   }
 }
 
@@ -163,10 +163,10 @@ TEST(assembly_block_and_container_lines) {
   };
   for (const Row& r : rows) {
     Parsed p = parse(r.src);
-    if (p.normalized != r.normalized)
+    if (testing::check_fails(p.normalized != r.normalized))
       testing::fail(__FILE__, __LINE__, std::string(r.name) + ": normalized " + testing::show(p.normalized));
-    if (!same_nodes(p.nodes, r.nodes)) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": nodes differ");
-    if (!p.diagnostics.empty()) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": diagnostics");
+    if (testing::check_fails(!same_nodes(p.nodes, r.nodes))) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": nodes differ");
+    if (testing::check_fails(!p.diagnostics.empty())) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": diagnostics");
   }
   Parsed c = parse(open + "\n本文\n" + close);
   CHECK(c.nodes.size() == 2 && c.nodes[0].entry.container == ContainerKind::Indent && c.nodes[0].entry.amount == 2);

@@ -117,7 +117,7 @@ void check_rows(const char* family, const Row (&table)[N], const Row& (*row)(E),
     const auto k = static_cast<E>(code);
     if (!is_value(k)) continue;
     ++values;
-    if (!filled(row(k))) testing::fail(__FILE__, __LINE__, std::string(family) + " " + std::to_string(code) + " has no row");
+    if (testing::check_fails(!filled(row(k)))) testing::fail(__FILE__, __LINE__, std::string(family) + " " + std::to_string(code) + " has no row");
   }
   CHECK_EQ(N, values);
   (void)table;
@@ -355,7 +355,7 @@ TEST(constructor_invariants_are_fatal) {
       Interner in(a, 0);
       r.build(in);
     });
-    if (!d.aborted || d.stderr_text != std::string(r.message) + "\n")
+    if (testing::check_fails(!d.aborted || d.stderr_text != std::string(r.message) + "\n"))
       testing::fail(__FILE__, __LINE__, std::string(r.name) + ": got " + testing::show(d.stderr_text));
   }
 }
@@ -395,7 +395,7 @@ TEST(eytzinger_layout_examples) {
   };
   for (const Row& r : rows) {
     SentinelRegistry reg = registry_of(r.sorted);
-    if (reg.keys != r.layout) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": wrong key layout");
+    if (testing::check_fails(reg.keys != r.layout)) testing::fail(__FILE__, __LINE__, std::string(r.name) + ": wrong key layout");
     CHECK_EQ(reg.values.size(), r.layout.size());
   }
   CHECK(eytzinger_slots(6) == (std::vector<uint32_t>{3, 1, 4, 0, 5, 2}));
@@ -438,7 +438,7 @@ TEST(eytzinger_every_size_finds_every_key_and_nothing_inside_a_sentinel) {
            find_entry(reg, positions[k] + 1).kind == EntryKind::Absent &&
            find_entry(reg, positions[k] + 2).kind == EntryKind::Absent;
     }
-    if (!ok) {
+    if (testing::check_fails(!ok)) {
       testing::fail(__FILE__, __LINE__, "registry of " + std::to_string(n) + " entries");
       break;
     }

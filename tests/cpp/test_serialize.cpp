@@ -108,7 +108,7 @@ struct Row {
 
 void check_rows(const std::vector<Row>& rows, const char* file, int line) {
   for (const Row& r : rows) {
-    if (r.got != r.want) {
+    if (testing::check_fails(r.got != r.want)) {
       testing::fail(file, line, r.name + ": got \"" + r.got + "\", want \"" + std::string(r.want) + "\"");
     }
   }
@@ -154,7 +154,7 @@ TEST(serialize_writer_caps_line_feeds) {
       if (s.op == 'c') w.put_char(s.cp);
       if (s.op == 'n') w.put_number(s.cp);
     }
-    if (w.text() != c.want) testing::fail(__FILE__, __LINE__, std::string(c.name) + ": got \"" + w.text() + "\"");
+    if (testing::check_fails(w.text() != c.want)) testing::fail(__FILE__, __LINE__, std::string(c.name) + ": got \"" + w.text() + "\"");
   }
 }
 

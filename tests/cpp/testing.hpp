@@ -1,5 +1,7 @@
 // A small table-friendly test harness for the C++ unit tests: TEST registers a case, CHECK and
-// CHECK_EQ record failures without stopping the case, main() prints "N passed, N failed".
+// CHECK_EQ record failures without stopping the case, main() prints "N passed, N failed". A case
+// that makes no check at all fails: a table that came out empty, or a loop that never ran, would
+// otherwise pass whatever the code did.
 #pragma once
 
 #include <functional>
@@ -24,6 +26,18 @@ inline std::vector<Case>& registry() {
 inline int& failures_in_case() {
   static int n = 0;
   return n;
+}
+
+inline int& checks_in_case() {
+  static int n = 0;
+  return n;
+}
+
+// Counts one check whose failure the caller reports (with fail and a message of its own); returns
+// `fails`, as in `if (testing::check_fails(got != want)) testing::fail(...)`.
+inline bool check_fails(bool fails) {
+  ++checks_in_case();
+  return fails;
 }
 
 struct Registrar {
@@ -60,13 +74,13 @@ inline void fail(const char* file, int line, const std::string& what) {
   static void TESTING_CAT(test_fn_, name)()
 
 #define CHECK(cond) \
-  do { if (!(cond)) ::testing::fail(__FILE__, __LINE__, "CHECK failed: " #cond); } while (0)
+  do { if (::testing::check_fails(!(cond))) ::testing::fail(__FILE__, __LINE__, "CHECK failed: " #cond); } while (0)
 
 #define CHECK_EQ(a, b)                                                                              \
   do {                                                                                              \
     const auto& check_a_ = (a);                                                                     \
     const auto& check_b_ = (b);                                                                     \
-    if (!(check_a_ == check_b_))                                                                    \
+    if (::testing::check_fails(!(check_a_ == check_b_)))                                           \
       ::testing::fail(__FILE__, __LINE__,                                                           \
                       std::string("CHECK_EQ failed: " #a " == " #b "\n  left:  ") +                 \
                           ::testing::show(check_a_) + "\n  right: " + ::testing::show(check_b_));   \

@@ -9,10 +9,10 @@
 
 namespace yomika::render {
 
-// Appends text with & < > " ' escaped.
+// A reference for tests and benchmarks: the renderer's escaping of & < > " ' on its own.
 void escape_text(std::string_view text, std::string& out);
 
-// Appends the HTML of one node.
+// A reference for tests and benchmarks: the HTML of one node, written as it is, outside any paragraph.
 void render_node(const YomikaNode& node, std::string& out);
 
 // HTML of a parse result.

@@ -12,8 +12,7 @@
 
 namespace yomika::render {
 
-// The entry of the sentinel at h whose kind is `kind`, or nullptr-equivalent (Absent) when the
-// registry has none or one of another kind.
+// A reference for tests and benchmarks: the sentinel's entry by a registry search (Absent if none of `kind`).
 inline RegistryEntry matched_entry(const SentinelRegistry& registry, std::size_t h, EntryKind kind) {
   if (h > UINT32_MAX) fatal("normalized fits u32 per Phase 0 cap");
   RegistryEntry e = find_entry(registry, static_cast<uint32_t>(h));

@@ -28,7 +28,7 @@ enum class TriggerKind : uint8_t {
 // text.size() must fit 32 bits. The result lives in the arena.
 ArenaVec<uint32_t> scan_triggers(std::string_view text, Arena& arena);
 
-// The plain byte-at-a-time scanner that the block scanner is tested against.
+// A reference for tests and benchmarks: the plain byte-at-a-time scanner the block scanner must equal.
 ArenaVec<uint32_t> scan_triggers_scalar(std::string_view text, Arena& arena);
 
 // The scanner's bit masks for `count` 64-byte blocks from `from`, for callers that walk the
