@@ -218,6 +218,17 @@ void put_decimal(uint32_t v, Out& out) {
   write_decimal(v, out.extend(n), n);
 }
 
+// An element that carries its amount twice, in a class that `open` ends with and in the data
+// attribute that `attribute` opens.
+void put_amount_element(std::string_view open, uint32_t amount, std::string_view attribute, std::string_view end,
+                        Out& out) {
+  out.put(open);
+  put_decimal(amount, out);
+  out.put(attribute);
+  put_decimal(amount, out);
+  out.put(end);
+}
+
 // "U+" and at least four upper-case hex digits.
 void put_codepoint(uint32_t cp, Out& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -370,11 +381,7 @@ void comment(std::string_view name, Out& out) {
 void render_container_open(ContainerKind kind, uint8_t amount, Out& out) {
   switch (kind) {
     case ContainerKind::Indent:
-      out.put(frag::kContainerIndent);
-      put_decimal(amount, out);
-      out.put(frag::kDataAmount);
-      put_decimal(amount, out);
-      out.put(frag::kAttrEnd);
+      put_amount_element(frag::kContainerIndent, amount, frag::kDataAmount, frag::kAttrEnd, out);
       return;
     case ContainerKind::Warichu:
       out.put(frag::kContainerWarichu);
@@ -609,22 +616,14 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
       render_gaiji(node.gaiji(), out);
       return;
     case NodeKind::Indent:
-      out.put(frag::kIndentOpen);
-      put_decimal(node.a, out);
-      out.put(frag::kDataAmount);
-      put_decimal(node.a, out);
-      out.put(frag::kEmptySpanEnd);
+      put_amount_element(frag::kIndentOpen, node.a, frag::kDataAmount, frag::kEmptySpanEnd, out);
       return;
     case NodeKind::AlignEnd:
       if (node.a == 0) {
         out.put(frag::kAlignEndFlush);
         return;
       }
-      out.put(frag::kAlignEndOpen);
-      put_decimal(node.a, out);
-      out.put(frag::kDataOffset);
-      put_decimal(node.a, out);
-      out.put(frag::kEmptySpanEnd);
+      put_amount_element(frag::kAlignEndOpen, node.a, frag::kDataOffset, frag::kEmptySpanEnd, out);
       return;
     case NodeKind::Warichu:
     case NodeKind::Keigakomi:

@@ -29,26 +29,37 @@ inline constexpr Phrase kNoteOpenQuote{kNoteOpen, kQuoteOpen};
 constexpr Phrase note(std::string_view word) { return Phrase{kNoteOpen, word, kNoteClose}; }
 
 inline constexpr Phrase kPageBreak = note(vocab::kPageBreak);
-inline constexpr Phrase kIndentOne = note(vocab::kIndentUnit);  // an indent of 1 writes no amount
-inline constexpr Phrase kAlignEndFlush = note(vocab::kAlignEndFlush);
-inline constexpr Phrase kAlignEndFrom{kNoteOpen, vocab::kAlignEndFrom};
-inline constexpr Phrase kIndentUnitEnd{vocab::kIndentUnit, kNoteClose};
-inline constexpr Phrase kRaiseUnitEnd{vocab::kRaiseUnit, kNoteClose};
 inline constexpr Phrase kTateChuYokoEnd{kQuoteClose, vocab::kTateChuYoko, kNoteClose};
 inline constexpr Phrase kSashieOpen{kNoteOpen, vocab::kSashieOpen};
 inline constexpr Phrase kSashieClose{vocab::kParenClose, vocab::kSashieEnd, kNoteClose};
 
-// Block boundaries by ContainerKind code: the opener with its plain amount, what goes before and
-// after any other amount, and the closer.
+// A note with an amount: `plain` stands for `plain_amount`, any other amount is written between
+// `from` and `to` (a note without them is always plain).
+struct AmountNote {
+  Phrase plain;
+  uint8_t plain_amount;
+  Phrase from, to;
+};
+inline constexpr AmountNote kIndentNote{note(vocab::kIndentUnit), 1, Phrase{kNoteOpen},
+                                        Phrase{vocab::kIndentUnit, kNoteClose}};
+inline constexpr AmountNote kAlignEndNote{note(vocab::kAlignEndFlush), 0, Phrase{kNoteOpen, vocab::kAlignEndFrom},
+                                          Phrase{vocab::kRaiseUnit, kNoteClose}};
+
+// Block boundaries by ContainerKind code.
 struct ContainerNotes {
-  Phrase open, numbered_from, numbered_end, close;
+  AmountNote open;
+  Phrase close;
 };
 inline constexpr auto kContainerNotes = [] {
   std::array<ContainerNotes, std::size(vocab::kContainers)> t{};
   for (std::size_t k = 0; k < t.size(); ++k) {
     const vocab::ContainerRow& c = vocab::kContainers[k];
-    t[k] = ContainerNotes{note(c.opener), Phrase{kNoteOpen, c.numbered_from}, Phrase{c.unit, kNoteClose},
-                          note(c.closer)};
+    AmountNote open{note(c.opener), c.plain_amount, Phrase{}, Phrase{}};
+    if (!c.numbered_from.empty()) {
+      open.from = Phrase{kNoteOpen, c.numbered_from};
+      open.to = Phrase{c.unit, kNoteClose};
+    }
+    t[k] = ContainerNotes{open, note(c.closer)};
   }
   return t;
 }();

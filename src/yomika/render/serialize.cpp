@@ -154,6 +154,18 @@ void write_adjacent_text(const Content& c, std::size_t skip, NewlineCappedWriter
   }
 }
 
+// The plain form for the amount it stands for, otherwise the amount between the note's two pieces:
+// a block opener keeps its amount, written as the one-line indents and end alignments are.
+void write_amount_note(const w::AmountNote& note, uint8_t amount, NewlineCappedWriter& out) {
+  if (amount == note.plain_amount || note.from.size() == 0) {
+    out.put(note.plain);
+    return;
+  }
+  out.put(note.from);
+  out.put_number(amount);
+  out.put(note.to);
+}
+
 // Appends the notation of one node; `adjacent_skip` as for write_adjacent_text.
 void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCappedWriter& out) {
   switch (node.kind) {
@@ -190,26 +202,12 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
       write_gaiji(node.gaiji(), out);
       break;
     case NodeKind::Indent:
-      if (node.a == 1) {
-        out.put(w::kIndentOne);
-      } else {
-        out.put(w::kNoteOpen);
-        out.put_number(node.a);
-        out.put(w::kIndentUnitEnd);
-      }
+      write_amount_note(w::kIndentNote, node.a, out);
       break;
     case NodeKind::AlignEnd:
-      if (node.a == 0) {
-        out.put(w::kAlignEndFlush);
-      } else {
-        out.put(w::kAlignEndFrom);
-        out.put_number(node.a);
-        out.put(w::kRaiseUnitEnd);
-      }
+      write_amount_note(w::kAlignEndNote, node.a, out);
       break;
     case NodeKind::Warichu:
-      write_marker(node.kind, out);
-      break;
     case NodeKind::Keigakomi:
       write_marker(node.kind, out);
       break;
@@ -256,20 +254,6 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
   }
 }
 
-// A block opener keeps its amount, written as the one-line indents and end alignments are; the
-// plain opener stands for its own amount.
-void write_container_open(ContainerKind kind, uint8_t amount, NewlineCappedWriter& out) {
-  const vocab::ContainerRow& c = vocab::container(kind);
-  const w::ContainerNotes& notes = w::kContainerNotes[static_cast<std::size_t>(kind)];
-  if (!c.numbered_from.empty() && amount != c.plain_amount) {
-    out.put(notes.numbered_from);
-    out.put_number(amount);
-    out.put(notes.numbered_end);
-  } else {
-    out.put(notes.open);
-  }
-}
-
 }  // namespace
 
 void serialize_node(const YomikaNode& node, NewlineCappedWriter& out) { write_node(node, 0, out); }
@@ -311,7 +295,7 @@ std::string serialize(const ParseResult& result) {
         write_node(e.node, rec != nullptr && rec->span.start < covered ? covered - rec->span.start : 0, out);
         break;
       case EntryKind::ContainerOpen:
-        write_container_open(e.container, e.amount, out);
+        write_amount_note(w::kContainerNotes[static_cast<std::size_t>(e.container)].open, e.amount, out);
         break;
       case EntryKind::ContainerClose:
         out.put(w::kContainerNotes[static_cast<std::size_t>(e.container)].close);
