@@ -15,6 +15,10 @@ void escape_text(std::string_view text, std::string& out);
 // Appends the HTML of one node.
 void render_node(const YomikaNode& node, std::string& out);
 
+// The same for the reader's page: notes kept verbatim inside the node are left out (the page
+// draws what it can of them itself), so the markup is XHTML as well as HTML.
+void render_node_for_reader(const YomikaNode& node, std::string& out);
+
 // HTML of a parse result.
 std::string render_result_html(const ParseResult& result);
 
