@@ -125,7 +125,7 @@ def _results(inputs: list[str], options: Options, jobs: int, progress: Progress)
             progress.working_on(inputs[i])
             try:
                 result = future.result()
-            except concurrent.futures.process.BrokenProcessPool:
+            except concurrent.futures.BrokenExecutor:  # a worker killed from outside
                 result = Result(inputs[i], failed=True, problem=f"{inputs[i]}: error: its process ended unexpectedly")
             yield i, result
     except BaseException:  # also the end of a run stopped while a result was being written
