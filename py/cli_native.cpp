@@ -1,9 +1,11 @@
-// yomika_cli._native: the converter's private window on the core. It exposes the sanitized text,
-// which every reported span indexes, so that the command line can turn spans into lines and
-// columns. The public module yomika_py keeps its own surface; this one is for the converter only.
+// yomika_cli._native: the converter's private window on the core. Every reported span indexes the
+// sanitized text; this module carries such offsets back to the text the converter read, so that
+// diagnostics can name lines and columns of the file. The public module yomika_py keeps its own
+// surface; this one is for the converter only.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,18 +16,46 @@
 
 namespace {
 
-PyObject* sanitize(PyObject*, PyObject* arg) {
-  if (!PyUnicode_Check(arg)) {
-    PyErr_Format(PyExc_TypeError, "'%.200s' object is not an instance of 'str'", Py_TYPE(arg)->tp_name);
+PyObject* source_offsets(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_Format(PyExc_TypeError, "source_offsets() takes exactly 2 arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  if (!PyUnicode_Check(args[0])) {
+    PyErr_Format(PyExc_TypeError, "'%.200s' object is not an instance of 'str'", Py_TYPE(args[0])->tp_name);
     return nullptr;
   }
   Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(arg, &len);
+  const char* utf8 = PyUnicode_AsUTF8AndSize(args[0], &len);
   if (!utf8) return nullptr;
-  yomika::lex::Sanitized out;
-  std::vector<yomika::Diagnostic> warnings;
-  yomika::lex::sanitize(std::string_view(utf8, static_cast<std::size_t>(len)), out, warnings);
-  return PyUnicode_FromStringAndSize(out.text.data(), static_cast<Py_ssize_t>(out.text.size()));
+  yomika::lex::SourceMap map;
+  try {
+    // Only files with diagnostics get here, so the map is planned once per such file.
+    map = yomika::lex::source_map(std::string_view(utf8, static_cast<std::size_t>(len)));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  PyObject* offsets = PySequence_Fast(args[1], "offsets must be a sequence of int");
+  if (!offsets) return nullptr;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(offsets);
+  PyObject* result = PyList_New(count);
+  for (Py_ssize_t i = 0; result && i < count; ++i) {
+    const Py_ssize_t offset = PyLong_AsSsize_t(PySequence_Fast_GET_ITEM(offsets, i));
+    PyObject* item = nullptr;
+    if (offset >= 0 && static_cast<std::size_t>(offset) <= map.sanitized_size) {
+      item = PyLong_FromSize_t(map.to_source(static_cast<std::size_t>(offset)));
+    } else if (!PyErr_Occurred()) {
+      PyErr_Format(PyExc_ValueError, "offset %zd is outside the sanitized text (%zu bytes)", offset,
+                   map.sanitized_size);
+    }
+    if (!item) {
+      Py_CLEAR(result);
+      break;
+    }
+    PyList_SET_ITEM(result, i, item);
+  }
+  Py_DECREF(offsets);
+  return result;
 }
 
 namespace reader = yomika::render::reader;
@@ -183,7 +213,10 @@ PyMethodDef methods[] = {
      "render_book($module, text, /, *, keep_legend=False, picture=None)\n--\n\nThe reader's page of a text: its parts, "
      "sections, headings and contents, the rules for its amounts, the notes it cannot draw and the blocks it leaves "
      "unbalanced. picture(file) gives a picture's src, or None when there is no such file."},
-    {"sanitize", sanitize, METH_O, "sanitize($module, text, /)\n--\n\nThe text as the parser reads it (all reported spans index it)."},
+    {"source_offsets", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(source_offsets)), METH_FASTCALL,
+     "source_offsets($module, text, offsets, /)\n--\n\n"
+     "For byte offsets of the sanitized text of `text` (as reported spans give them), the byte offsets\n"
+     "in the UTF-8 form of `text` they came from."},
     {nullptr, nullptr, 0, nullptr},
 };
 

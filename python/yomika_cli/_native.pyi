@@ -1,9 +1,10 @@
 # Type stub of the converter's private extension module yomika_cli._native.
-from collections.abc import Callable
+from collections.abc import Callable, Sequence
 from typing import Any
 
-def sanitize(text: str, /) -> str:
-    """The text as the parser reads it (all reported spans index it)."""
+def source_offsets(text: str, offsets: Sequence[int], /) -> list[int]:
+    """For byte offsets of the sanitized text of `text` (as reported spans give them), the byte offsets
+    in the UTF-8 form of `text` they came from."""
 
 def render_book(
     text: str, /, *, keep_legend: bool = False, picture: Callable[[str], str | None] | None = None
