@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/pipeline/pipeline.hpp"
+#include "yomika/render/book.hpp"
 #include "yomika/render/html.hpp"
 #include "yomika/render/serialize.hpp"
 #include "yomika/scan/triggers.hpp"
@@ -135,6 +137,41 @@ void check_html(std::string_view html, std::size_t container_opens, std::string_
   if (opens != container_opens) violated("container divs do not match the container sentinels", text);
 }
 
+// Markup an XML reader takes: elements close in order (void ones written <x />), attribute values
+// are quoted, and & starts an entity.
+void check_xml(std::string_view html, std::string_view text) {
+  std::vector<std::string_view> stack;
+  for (std::size_t i = 0; i < html.size(); ++i) {
+    if (html[i] == '&') {
+      std::size_t semi = html.find(';', i);
+      if (semi == std::string_view::npos || semi - i > 8) violated("a bare & in the reader's page", text);
+      continue;
+    }
+    if (html[i] != '<') continue;
+    std::size_t e = html.find('>', i);
+    if (e == std::string_view::npos) violated("unterminated tag in the reader's page", text);
+    std::string_view tag = html.substr(i + 1, e - i - 1);
+    i = e;
+    if (tag.ends_with("/")) continue;
+    if (tag.starts_with("/")) {
+      if (stack.empty() || stack.back() != tag.substr(1)) violated("the reader's page does not nest", text);
+      stack.pop_back();
+      continue;
+    }
+    std::size_t sp = tag.find(' ');
+    for (std::size_t q = tag.find('=', sp); q != std::string_view::npos; q = tag.find('=', q + 1)) {
+      if (q + 1 >= tag.size() || tag[q + 1] != '"') violated("an unquoted attribute in the reader's page", text);
+      q = tag.find('"', q + 2);
+      if (q == std::string_view::npos) violated("an unterminated attribute in the reader's page", text);
+    }
+    if (sp != std::string_view::npos && tag.find(" hidden") != std::string_view::npos &&
+        tag.find(" hidden=\"") == std::string_view::npos)
+      violated("a bare attribute in the reader's page", text);
+    stack.push_back(tag.substr(0, sp));
+  }
+  if (!stack.empty()) violated("the reader's page leaves an element open", text);
+}
+
 // Every output becomes a Python str, so it must be valid UTF-8 (shortest forms, no surrogates).
 bool valid_utf8(std::string_view s) {
   std::size_t i = 0;
@@ -230,6 +267,34 @@ Outputs run_once(std::string_view text) {
   return o;
 }
 
+// The reader's page: every part is well-formed XML (all elements closed, attributes quoted),
+// valid UTF-8, and the same on a second run; warnings point into the text.
+void check_book(std::string_view text) {
+  render::reader::Book a, b;
+  std::string refusal;
+  render::reader::BookOptions options;
+  options.picture = [](std::string_view file) -> std::optional<std::string> {
+    if (file.size() % 2) return std::nullopt;
+    return std::string(file);
+  };
+  if (!render::reader::render_book(text, options, a, refusal) || !render::reader::render_book(text, options, b, refusal))
+    violated("the reader's page refused a short text", text);
+  std::vector<const std::string*> parts = {&a.title_block, &a.colophon, &a.contents, &a.legend};
+  for (const auto& s : a.body.sections) parts.push_back(&s.html);
+  std::string all;
+  for (const std::string* p : parts) {
+    if (!valid_utf8(*p)) violated("the reader's page is not valid UTF-8", text);
+    check_xml(*p, text);
+    all += *p;
+  }
+  std::string again;
+  for (const std::string* p : {&b.title_block, &b.colophon, &b.contents, &b.legend}) again += *p;
+  for (const auto& s : b.body.sections) again += s.html;
+  if (all != again) violated("two runs of the reader's page differ", text);
+  for (const auto& w : a.body.warnings)
+    if (w.offset > a.sanitized.size()) violated("a page warning points past the text", text);
+}
+
 }  // namespace
 
 std::string to_valid_utf8(const uint8_t* data, std::size_t size) {
@@ -300,6 +365,8 @@ void check_invariants(std::string_view text) {
     if (!j.whole()) violated("JSON output does not parse", text);
   }
   check_html(a.html, a.container_opens, text);
+
+  check_book(text);
 
   // Serializing is a fixed point after one pass.
   Outputs again = run_once(a.notation);

@@ -1,6 +1,9 @@
 // Phase 0: byte-order marks, line endings, rule-line separation, sentinel replacement, and the
-// no-copy path for text that needs none of them.
+// no-copy path for text that needs none of them; the map from sanitized offsets back to the source.
+#include <iterator>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing.hpp"
@@ -152,4 +155,82 @@ TEST(sanitize_long_text_with_many_line_endings) {
   yomika::lex::sanitize(in, s, warnings);
   CHECK(std::string(s.text) == want);
   CHECK(warnings.empty());
+}
+
+namespace {
+
+struct MapCase {
+  const char* name;
+  std::string in;
+  std::vector<std::pair<std::size_t, std::size_t>> sanitized_to_source;
+};
+
+}  // namespace
+
+TEST(source_map_table) {
+  const MapCase cases[] = {
+      {"untouched", "abc", {{0, 0}, {2, 2}, {3, 3}}},
+      {"boms", kBom + kBom + "ab", {{0, 6}, {2, 8}}},
+      {"crlf_and_lone_cr", "a\r\r\nb\r\nc", {{1, 1}, {2, 2}, {3, 4}, {4, 5}, {5, 7}}},
+      {"rule_under_text", "x\n----------\nabc」", {{2, 2}, {3, 2}, {13, 12}, {17, 16}}},
+      {"same_length_accent", "〔cafe'〕で」", {{6, 6}, {8, 8}, {14, 14}}},
+      {"longer_accent", "〔m'〕」", {{3, 3}, {6, 5}, {9, 8}}},
+      {"shorter_ligature", "〔ae&e'〕」", {{3, 3}, {5, 6}, {10, 11}}},
+      {"everything", kBom + "x\r\n----------\r\n〔m'〕」", {{0, 3}, {1, 4}, {2, 6}, {3, 6}, {13, 16}, {14, 18}, {17, 21}, {20, 23}, {23, 26}}},
+      {"rule_inside_accent", "〔ae&\r\n----------\r\nm'〕」", {{3, 3}, {5, 6}, {6, 8}, {7, 8}, {17, 18}, {18, 20}, {21, 22}, {24, 25}}},
+  };
+  for (const MapCase& c : cases) {
+    const yomika::lex::SourceMap map = yomika::lex::source_map(c.in);
+    CHECK_EQ(map.source_size, c.in.size());
+    for (auto [s, want] : c.sanitized_to_source) {
+      if (testing::check_fails(map.to_source(s) != want)) {
+        testing::fail(__FILE__, __LINE__, std::string("case ") + c.name + ": " + std::to_string(s) + " -> " +
+                                              std::to_string(map.to_source(s)) + ", want " + std::to_string(want));
+      }
+    }
+  }
+}
+
+// Random texts of the pieces that the steps change: every sanitized byte must come back to a
+// source byte that explains it.
+TEST(source_map_explains_every_sanitized_byte) {
+  static const char* const kPieces[] = {"あ", "〔", "〕", "」", "\n", "\r", "\r\n", "-", "----------", "==========",
+                                        "　", " ", "e'", "AE&", "m'", "o:", "x'", "&", "a", "\xEE\x80\x81",
+                                        "\xEF\xBB\xBF", "\xE3\x80"};
+  std::mt19937 rng(18);
+  for (int round = 0; round < 3000; ++round) {
+    std::string in = rng() % 4 == 0 ? kBom : "";
+    const std::size_t pieces = rng() % (round < 2000 ? 12 : 200);
+    for (std::size_t i = 0; i < pieces; ++i) in += kPieces[rng() % std::size(kPieces)];
+    Sanitized s;
+    std::vector<Diagnostic> warnings;
+    yomika::lex::sanitize(in, s, warnings);
+    const std::string out(s.text);
+    const yomika::lex::SourceMap map = yomika::lex::source_map(in);
+    CHECK_EQ(map.sanitized_size, out.size());
+    CHECK_EQ(map.to_source(out.size()), in.size());
+    std::size_t previous = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const std::size_t at = map.to_source(i);
+      const auto o = static_cast<unsigned char>(out[i]);
+      const auto b = at < in.size() ? static_cast<unsigned char>(in[at]) : 0;
+      bool explained;
+      if (o == '\n') {
+        // a line end of the file, or the line feed put before a rule line (it comes from there)
+        explained = b == '\n' || b == '\r' || map.to_source(i + 1) == at;
+      } else if ((o & 0xC0) == 0x80) {
+        explained = true;  // inside a character; only character starts are asked
+      } else {
+        const bool accent = o >= 0xC3 && ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+        const bool replaced = out.compare(i, 3, kFffd) == 0 && b == 0xEE;
+        explained = b == o || accent || replaced;
+      }
+      if (testing::check_fails(!explained || at < previous)) {
+        testing::fail(__FILE__, __LINE__, "round " + std::to_string(round) + ": sanitized " + std::to_string(i) +
+                                              " -> " + std::to_string(at) + " in " + testing::show(in));
+        return;
+      }
+      previous = at;
+    }
+  }
 }

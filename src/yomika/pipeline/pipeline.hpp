@@ -52,4 +52,8 @@ bool reserve_arena(Arena& arena, uint64_t source_len);
 // The arena is reset first: no earlier parse of the document survives the call.
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal);
 
+// The pipeline after Phase 0, over a text that is already sanitized (a part of a sanitized text,
+// which the caller keeps alive). The arena is reset first, as for parse_document.
+bool parse_sanitized(std::string_view sanitized, Arena& arena, ParseResult& out, std::string& refusal);
+
 }  // namespace yomika

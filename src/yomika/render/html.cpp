@@ -295,8 +295,11 @@ struct WarichuBalance {
   void close_all(Out& out);
 };
 
-void render_content(const Content& c, Out& out);
-void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance);
+// Whether notes kept verbatim are written, as hidden spans, or left out (the reader's page).
+enum class Notes : uint8_t { Hidden, Omitted };
+
+void render_content(const Content& c, Out& out, Notes notes);
+void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance, Notes notes = Notes::Hidden);
 
 void render_gaiji(const GaijiRec& g, Out& out) {
   using State = GaijiResolution::State;
@@ -328,7 +331,7 @@ void render_gaiji(const GaijiRec& g, Out& out) {
   out.put(frag::kSpanClose);
 }
 
-void render_annotation(const AnnotationRec& a, Out& out, WarichuBalance* balance) {
+void render_annotation(const AnnotationRec& a, Out& out, WarichuBalance* balance, Notes notes) {
   switch (a.kind) {
     case AnnotationKind::WarichuOpen:
       out.put(frag::kWarichuOpen);
@@ -343,6 +346,7 @@ void render_annotation(const AnnotationRec& a, Out& out, WarichuBalance* balance
       return;
     default:
       // Verbatim, and the codes no classifier produces, show the annotation as written.
+      if (notes == Notes::Omitted) return;
       out.put(frag::kAnnotationOpen);
       escape_into(a.raw, out);
       out.put(frag::kSpanClose);
@@ -350,7 +354,7 @@ void render_annotation(const AnnotationRec& a, Out& out, WarichuBalance* balance
   }
 }
 
-void render_content(const Content& c, Out& out) {
+void render_content(const Content& c, Out& out, Notes notes) {
   if (c.form == Content::Form::Plain) {
     escape_into(c.text, out);
     return;
@@ -362,7 +366,7 @@ void render_content(const Content& c, Out& out) {
     switch (s.code) {
       case SegmentCode::Text: escape_into(s.text, out); break;
       case SegmentCode::Gaiji: render_gaiji(*s.gaiji, out); break;
-      case SegmentCode::Annotation: render_annotation(*s.annotation, out, &balance); break;
+      case SegmentCode::Annotation: render_annotation(*s.annotation, out, &balance, notes); break;
     }
   }
   balance.close_all(out);
@@ -582,17 +586,22 @@ void render_node(const YomikaNode& node, std::string& out) {
   render_node_in(node, o, nullptr);
 }
 
+void render_node_for_reader(const YomikaNode& node, std::string& out) {
+  Out o(out);
+  render_node_in(node, o, nullptr, Notes::Omitted);
+}
+
 
 namespace {
 
-void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
+void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance, Notes notes) {
   switch (node.kind) {
     case NodeKind::Ruby: {
       const RubyRec& r = node.ruby();
       out.put(frag::kRubyOpen);
-      render_content(r.base, out);
+      render_content(r.base, out, notes);
       out.put(frag::kRubyReading);
-      render_content(r.reading, out);
+      render_content(r.reading, out, notes);
       out.put(frag::kRubyClose);
       return;
     }
@@ -603,13 +612,13 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
       out.put(frag::kBoutenPosition);
       out.put(vocab::position(b.position).css);
       out.put(frag::kAttrEnd);
-      render_content(b.target, out);
+      render_content(b.target, out, notes);
       out.put(frag::kBoutenClose);
       return;
     }
     case NodeKind::TateChuYoko:
       out.put(frag::kTcyOpen);
-      render_content(node.tcy().text, out);
+      render_content(node.tcy().text, out, notes);
       out.put(frag::kSpanClose);
       return;
     case NodeKind::Gaiji:
@@ -648,11 +657,11 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance) {
       out.put(frag::kKaeritenClose);
       return;
     case NodeKind::Annotation:
-      render_annotation(node.annotation(), out, balance);
+      render_annotation(node.annotation(), out, balance, notes);
       return;
     case NodeKind::DoubleRuby:
       out.put(frag::kDoubleRubyOpen);
-      render_content(node.double_ruby().content, out);
+      render_content(node.double_ruby().content, out, notes);
       out.put(frag::kDoubleRubyClose);
       return;
     case NodeKind::Container:

@@ -9,11 +9,16 @@
 
 namespace yomika::render {
 
-// A reference for tests and benchmarks: the renderer's escaping of & < > " ' on its own.
+// Appends text with & < > " ' escaped, as the renderer escapes it (the reader's page uses it too).
 void escape_text(std::string_view text, std::string& out);
 
-// A reference for tests and benchmarks: the HTML of one node, written as it is, outside any paragraph.
+// Appends the HTML of one node, written as it is, outside any paragraph (the reader's page writes
+// block openers so).
 void render_node(const YomikaNode& node, std::string& out);
+
+// The same for the reader's page: notes kept verbatim inside the node are left out (the page
+// draws what it can of them itself), so the markup is XHTML as well as HTML.
+void render_node_for_reader(const YomikaNode& node, std::string& out);
 
 // HTML of a parse result.
 std::string render_result_html(const ParseResult& result);

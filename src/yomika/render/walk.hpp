@@ -50,6 +50,9 @@ class RegistryCursor {
     return e.kind == kind ? e : RegistryEntry{};
   }
 
+  // Rank among the keys of the last position matched: its record in the source-node table.
+  std::size_t rank() const { return k_; }
+
  private:
   std::size_t leftmost(std::size_t i) const {
     if (i >= n_) return n_;

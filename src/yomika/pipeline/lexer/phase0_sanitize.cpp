@@ -1,6 +1,7 @@
 // Phase 0: byte-order marks, line endings, rule lines, accents and reserved sentinel characters.
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string.h>  // memrchr
 #include <vector>
@@ -198,7 +199,9 @@ namespace {
 struct Plan {
   std::string_view text;                 // after steps 1 and 2
   std::string buffer;                    // holds `text` when an earlier step had to copy
+  std::size_t bom = 0;                   // bytes step 1 removed
   std::vector<std::size_t> feeds;        // step 3
+  std::vector<std::size_t> early_feeds;  // step 3 when applied before step 4, already in `text`
   std::vector<syntax::AccentEdit> edits; // step 4
   std::string rewritten;
   std::size_t size = 0;                  // of the result
@@ -219,6 +222,7 @@ void make_plan(std::string_view source, Plan& plan) {
   // Step 1: every leading byte-order mark goes; a view needs no copy for that.
   while (source.size() >= kByteOrderMark.size() && source.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     source.remove_prefix(kByteOrderMark.size());
+    plan.bom += kByteOrderMark.size();
   }
   plan.text = source;
 
@@ -241,7 +245,7 @@ void make_plan(std::string_view source, Plan& plan) {
     }
     if (feed_inside) {
       own(plan, insert_line_feeds(plan.text, plan.feeds));
-      plan.feeds.clear();
+      plan.early_feeds.swap(plan.feeds);  // kept for the source map; the copy did not need them
       plan.edits.clear();
       plan.rewritten.clear();
       syntax::accent_edits(plan.text, plan.edits, plan.rewritten);
@@ -335,6 +339,112 @@ std::string_view sanitize_into(std::string_view source, Arena& arena, std::vecto
   const std::string_view text(dst, plan.size);
   replace_sentinels(text, dst, warnings);
   return text;
+}
+
+namespace {
+
+using Anchor = SourceMap::Anchor;
+
+// One edit in source coordinates: `length` source bytes from `start` became `out_length` bytes.
+struct Change {
+  std::size_t start, length, out_length;
+};
+
+// Maps an offset of an edited text back through that edit's anchors (the rule of SourceMap).
+std::size_t back(const std::vector<Anchor>& anchors, std::size_t offset) {
+  auto it = std::upper_bound(anchors.begin(), anchors.end(), offset,
+                             [](std::size_t s, const Anchor& a) { return s < a.sanitized; });
+  if (it == anchors.begin()) return offset;
+  --it;
+  return it->source + (offset - it->sanitized);
+}
+
+// Calls f(offset in content, key length, letter length) for every accent key of one rewritten
+// content whose letter is not as long as its key. Bytes outside keys are copied unchanged, and a
+// key (ASCII) never starts with the lead byte of its letter (non-ASCII), so the two walk in step:
+// where they differ a key starts. A ligature key is two letters and '&', every other key a letter
+// and a mark, so the byte after the first letter tells the key's length.
+template <class F>
+void for_each_resized_key(std::string_view content, std::string_view rewritten, F&& f) {
+  auto letter = [](unsigned char b) { return (b | 0x20) >= 'a' && (b | 0x20) <= 'z'; };
+  std::size_t i = 0, j = 0;
+  while (i < content.size() && j < rewritten.size()) {
+    if (content[i] == rewritten[j]) {
+      ++i, ++j;
+      continue;
+    }
+    const std::size_t key = i + 1 < content.size() && letter(byte_at(content.data() + i + 1)) ? 3 : 2;
+    const std::size_t out = byte_at(rewritten.data() + j) >= 0xE0 ? 3 : 2;
+    if (key != out) f(i, key, out);
+    i += key;
+    j += out;
+  }
+}
+
+}  // namespace
+
+std::size_t SourceMap::to_source(std::size_t sanitized_offset) const { return back(anchors, sanitized_offset); }
+
+// The edits of every step are gathered in source coordinates and turned into anchors in one walk.
+// A later step's positions are carried back through the earlier steps' anchors; each lies at a
+// line start or on an ASCII key, never inside an earlier edit, so it comes back exactly.
+SourceMap source_map(std::string_view source) {
+  Plan plan;
+  make_plan(source, plan);
+  std::vector<Change> changes;
+  if (plan.bom) changes.push_back({0, plan.bom, 0});
+
+  // Step 2: CR LF became LF (a lone CR stays one byte).
+  std::vector<Anchor> line_ends;
+  const std::string_view stage1 = source.substr(plan.bom);
+  for (std::size_t cr = scan::find_byte(stage1.data(), stage1.size(), 0, '\r'); cr < stage1.size();) {
+    std::size_t next = cr + 1;
+    if (next < stage1.size() && stage1[next] == '\n') {
+      line_ends.push_back({cr - line_ends.size() + 1, cr + 2});
+      changes.push_back({plan.bom + cr, 2, 1});
+      ++next;
+    }
+    cr = scan::find_byte(stage1.data(), stage1.size(), next, '\r');
+  }
+
+  // Step 3 when it ran before step 4: `plan.text` holds these line feeds.
+  std::vector<Anchor> early;
+  for (std::size_t f : plan.early_feeds) {
+    early.push_back({f + early.size() + 1, f});
+    changes.push_back({plan.bom + back(line_ends, f), 0, 1});
+  }
+  auto to_source = [&](std::size_t at) { return plan.bom + back(line_ends, back(early, at)); };
+
+  // Steps 3 and 4 as `apply_plan` writes them.
+  for (std::size_t f : plan.feeds) changes.push_back({to_source(f), 0, 1});
+  for (const syntax::AccentEdit& e : plan.edits) {
+    const std::string_view content = plan.text.substr(e.start, e.end - e.start);
+    const std::string_view rewritten = std::string_view(plan.rewritten).substr(e.out_start, e.out_len);
+    for_each_resized_key(content, rewritten, [&](std::size_t at, std::size_t key, std::size_t out) {
+      changes.push_back({to_source(e.start + at), key, out});
+    });
+  }
+  // An insertion goes before a change that starts where it does.
+  std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    return a.start != b.start ? a.start < b.start : a.length < b.length;
+  });
+
+  SourceMap map;
+  map.source_size = source.size();
+  map.sanitized_size = plan.size;
+  std::size_t grown = 0, shrunk = 0;  // sanitized offset = source offset + grown - shrunk
+  for (const Change& c : changes) {
+    if (c.length == c.out_length) continue;
+    if (c.out_length > c.length) {
+      grown += c.out_length - c.length;
+    } else {
+      shrunk += c.length - c.out_length;
+    }
+    const Anchor a{c.start + c.length + grown - shrunk, c.start + c.length};
+    if (!map.anchors.empty() && map.anchors.back().sanitized == a.sanitized) map.anchors.back() = a;
+    else map.anchors.push_back(a);
+  }
+  return map;
 }
 
 }  // namespace yomika::lex

@@ -24,6 +24,29 @@ void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& 
 // is copied once however many of them apply.
 std::string_view sanitize_into(std::string_view source, Arena& arena, std::vector<Diagnostic>& warnings);
 
+// Where the bytes of the sanitized text came from, for reporting positions in the file as its
+// reader has it. Only the steps that change lengths leave an anchor: a removed byte-order mark, a
+// CR LF made LF, a line feed put before a rule line, an accent key whose letter is not as long as
+// the key. From an anchor up to the next one, sanitized offset s came from source offset
+// `source + (s - sanitized)`; before the first, offsets are equal. A text without CR LF, rule
+// lines under text, accents or a byte-order mark has no anchors at all.
+struct SourceMap {
+  struct Anchor {
+    std::size_t sanitized, source;
+  };
+  std::vector<Anchor> anchors;  // ascending in both offsets
+  std::size_t sanitized_size = 0, source_size = 0;
+
+  // For the start of a character of the sanitized text: the start of the character of the source
+  // it came from (an inserted line feed comes from the start of its rule line, a CR LF's line feed
+  // from the CR, an accented letter from its key). Offsets up to sanitized_size.
+  std::size_t to_source(std::size_t sanitized_offset) const;
+};
+
+// The map of what sanitize does to `source`. It plans the same edits without writing the text, and
+// only when asked: sanitize and sanitize_into, which the parser runs, keep no map.
+SourceMap source_map(std::string_view source);
+
 // Rule-line separation on its own (also used by the serializer on its output).
 bool has_rule_line(std::string_view text);
 std::string separate_rule_lines(std::string_view text);
