@@ -108,6 +108,16 @@ bool is_value(PairKind k) {
   return false;
 }
 
+bool is_value(vocab::TextStyle s) {
+  using S = vocab::TextStyle;
+  switch (s) {
+    case S::None: case S::Bold: case S::Italic: case S::Larger: case S::Smaller: case S::Bouten:
+    case S::TateChuYoko: case S::Yokogumi: case S::Superscript: case S::Subscript: case S::Keigakomi:
+      return true;
+  }
+  return false;
+}
+
 // Walks every code of E: each value has a row of `table` whose words `filled` finds non-empty, and
 // the table has no row besides.
 template <class E, class Row, std::size_t N, class Filled>
@@ -137,6 +147,7 @@ TEST(vocabulary_has_a_row_for_every_kind) {
              [](const ContainerRow& r) { return !r.opener.empty() && !r.closer.empty() && !r.css.empty(); });
   check_rows("PairKind", kBrackets, &bracket,
              [](const BracketRow& r) { return !r.open.empty() && !r.close.empty() && !r.wire.empty(); });
+  check_rows("TextStyle", kStyles, &style, [](const StyleRow& r) { return !r.css.empty(); });
 }
 
 // ---- interner ------------------------------------------------------------------------------

@@ -40,11 +40,7 @@ constexpr std::string_view kDataOffset = "\" data-offset=\"";
 constexpr std::string_view kCommentOpen = "<!-- ";
 constexpr std::string_view kCommentClose = " -->";
 
-// yomika-{css}, and yomika-{css}-{suffix}.
-constexpr Phrase cls(std::string_view css) { return Phrase{vocab::kCssPrefix, css}; }
-constexpr Phrase cls(std::string_view css, std::string_view suffix) {
-  return Phrase{vocab::kCssPrefix, css, "-", suffix};
-}
+using vocab::css_class;
 constexpr std::string_view css(NodeKind k) { return vocab::node_kind(k).css; }
 constexpr std::string_view css(ContainerKind k) { return vocab::container(k).css; }
 
@@ -52,31 +48,33 @@ constexpr std::string_view kRubyOpen = "<ruby>";
 constexpr std::string_view kRubyReading = "<rp>(</rp><rt>";
 constexpr std::string_view kRubyClose = "</rt><rp>)</rp></ruby>";
 // Each followed by the class suffix of the kind, and of the position.
-constexpr Phrase kBoutenOpen{"<em class=\"", cls(css(NodeKind::Bouten)), " ", cls(css(NodeKind::Bouten), "")};
-constexpr Phrase kBoutenPosition{" ", cls(css(NodeKind::Bouten), "")};
+constexpr Phrase kBoutenOpen{"<em class=\"", css_class(css(NodeKind::Bouten)), " ",
+                             css_class(css(NodeKind::Bouten), "")};
+constexpr Phrase kBoutenPosition{" ", css_class(css(NodeKind::Bouten), "")};
 constexpr std::string_view kBoutenClose = "</em>";
-constexpr Phrase kTcyOpen{kSpanClass, cls(css(NodeKind::TateChuYoko)), kAttrEnd};
-constexpr Phrase kIndentOpen{kSpanClass, cls(css(NodeKind::Indent)), " ", cls(css(NodeKind::Indent), "")};
-constexpr Phrase kAlignEndFlush{kSpanClass, cls(css(NodeKind::AlignEnd)), kDataOffset, "0", kEmptySpanEnd};
-constexpr Phrase kAlignEndOpen{kSpanClass, cls(css(NodeKind::AlignEnd)), " ", cls(css(NodeKind::AlignEnd), "")};
-constexpr Phrase kPageBreak{kDivClass, cls(css(NodeKind::PageBreak)), kEmptyDivEnd};
-constexpr Phrase kSectionBreakOpen{kDivClass, cls(css(NodeKind::SectionBreak)), " ",
-                                   cls(css(NodeKind::SectionBreak), "")};
-constexpr Phrase kKaeritenOpen{"<sup class=\"", cls(css(NodeKind::Kaeriten)), kAttrEnd};
+constexpr Phrase kTcyOpen{kSpanClass, css_class(css(NodeKind::TateChuYoko)), kAttrEnd};
+constexpr Phrase kIndentOpen{kSpanClass, css_class(css(NodeKind::Indent)), " ", css_class(css(NodeKind::Indent), "")};
+constexpr Phrase kAlignEndFlush{kSpanClass, css_class(css(NodeKind::AlignEnd)), kDataOffset, "0", kEmptySpanEnd};
+constexpr Phrase kAlignEndOpen{kSpanClass, css_class(css(NodeKind::AlignEnd)), " ",
+                               css_class(css(NodeKind::AlignEnd), "")};
+constexpr Phrase kPageBreak{kDivClass, css_class(css(NodeKind::PageBreak)), kEmptyDivEnd};
+constexpr Phrase kSectionBreakOpen{kDivClass, css_class(css(NodeKind::SectionBreak)), " ",
+                                   css_class(css(NodeKind::SectionBreak), "")};
+constexpr Phrase kKaeritenOpen{"<sup class=\"", css_class(css(NodeKind::Kaeriten)), kAttrEnd};
 constexpr std::string_view kKaeritenClose = "</sup>";
-constexpr Phrase kWarichuOpen{kSpanClass, cls(css(NodeKind::Warichu)), kAttrEnd};
-constexpr Phrase kAnnotationOpen{kSpanClass, cls(css(NodeKind::Annotation)), "\" hidden>"};
-constexpr Phrase kDoubleRubyOpen{kSpanClass, cls(css(NodeKind::DoubleRuby)), kAttrEnd, "\xE2\x89\xAA"};  // ≪
+constexpr Phrase kWarichuOpen{kSpanClass, css_class(css(NodeKind::Warichu)), kAttrEnd};
+constexpr Phrase kAnnotationOpen{kSpanClass, css_class(css(NodeKind::Annotation)), "\" hidden>"};
+constexpr Phrase kDoubleRubyOpen{kSpanClass, css_class(css(NodeKind::DoubleRuby)), kAttrEnd, "\xE2\x89\xAA"};  // ≪
 constexpr Phrase kDoubleRubyClose{"\xE2\x89\xAB", kSpanClose};                                      // ≫
-constexpr Phrase kGaijiCodepoints{kSpanClass, cls(css(NodeKind::Gaiji)), "\" data-codepoint=\""};
-constexpr Phrase kGaijiDescription{kSpanClass, cls(css(NodeKind::Gaiji)), "\" data-description=\""};
+constexpr Phrase kGaijiCodepoints{kSpanClass, css_class(css(NodeKind::Gaiji)), "\" data-codepoint=\""};
+constexpr Phrase kGaijiDescription{kSpanClass, css_class(css(NodeKind::Gaiji)), "\" data-description=\""};
 
 // A block's div: its classes, the kind's, and for an indent one more that its amount completes.
 constexpr Phrase container_div(ContainerKind k) {
-  return Phrase{kDivClass, cls(css(NodeKind::Container)), " ", cls(css(NodeKind::Container), css(k))};
+  return Phrase{kDivClass, css_class(css(NodeKind::Container)), " ", css_class(css(NodeKind::Container), css(k))};
 }
 constexpr Phrase kContainerIndent{container_div(ContainerKind::Indent), " ",
-                                  cls(css(NodeKind::Container), css(ContainerKind::Indent)), "-"};
+                                  css_class(css(NodeKind::Container), css(ContainerKind::Indent)), "-"};
 constexpr Phrase kContainerWarichu{container_div(ContainerKind::Warichu), kAttrEnd};
 constexpr Phrase kContainerKeigakomi{container_div(ContainerKind::Keigakomi), kAttrEnd};
 constexpr Phrase kContainerAlignEnd{container_div(ContainerKind::AlignEnd), kDataOffset};

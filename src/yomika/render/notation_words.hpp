@@ -29,7 +29,7 @@ inline constexpr Phrase kNoteOpenQuote{kNoteOpen, kQuoteOpen};
 constexpr Phrase note(std::string_view word) { return Phrase{kNoteOpen, word, kNoteClose}; }
 
 inline constexpr Phrase kPageBreak = note(vocab::kPageBreak);
-inline constexpr Phrase kTateChuYokoEnd{kQuoteClose, vocab::kTateChuYoko, kNoteClose};
+inline constexpr Phrase kTateChuYokoEnd{kQuoteClose, vocab::kIs, vocab::kTateChuYoko, kNoteClose};
 inline constexpr Phrase kSashieOpen{kNoteOpen, vocab::kSashieOpen};
 inline constexpr Phrase kSashieClose{vocab::kParenClose, vocab::kSashieEnd, kNoteClose};
 
@@ -67,7 +67,9 @@ inline constexpr auto kContainerNotes = [] {
 // Heading hints by row of vocab::kHeadings: what follows the quoted target.
 inline constexpr auto kHeadingEnds = [] {
   std::array<Phrase, std::size(vocab::kHeadings)> t{};
-  for (std::size_t k = 0; k < t.size(); ++k) t[k] = Phrase{kQuoteClose, vocab::kHeadings[k].word, kNoteClose};
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    t[k] = Phrase{kQuoteClose, vocab::kIs, vocab::kHeadings[k].word, kNoteClose};
+  }
   return t;
 }();
 

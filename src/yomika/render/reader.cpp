@@ -10,6 +10,7 @@
 #include "yomika/model/sentinel.hpp"
 #include "yomika/render/html.hpp"
 #include "yomika/render/walk.hpp"
+#include "yomika/syntax/vocabulary.hpp"
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/model/span.hpp"
 
@@ -282,30 +283,30 @@ bool wrap_target(std::vector<Piece>& pieces, std::string_view target, std::strin
 
 // ---- Styles --------------------------------------------------------------------------------
 
-constexpr std::string_view kBoutenClass[] = {
-    "goma",  "white-sesame",   "circle",    "white-circle", "double-circle",     "janome",
-    "cross", "white-triangle", "wavy-line", "under-line",   "double-under-line",
-};
+// yomika-{css}, or yomika-{css}-{suffix}: the vocabulary's class names, made while the page is
+// written.
+std::string class_name(std::string_view css, std::string_view suffix = {}) {
+  std::string out(vocab::kCssPrefix);
+  out += css;
+  if (!suffix.empty()) out.append("-").append(suffix);
+  return out;
+}
 
 // The class list of a style, as the page's stylesheet knows it.
 std::string style_class(const ReaderNote& n) {
-  switch (n.style) {
-    case Style::Bold: return "yomika-bold";
-    case Style::Italic: return "yomika-italic";
-    case Style::Larger: return "yomika-larger yomika-larger-" + number(n.amount);
-    case Style::Smaller: return "yomika-smaller yomika-smaller-" + number(n.amount);
-    case Style::Bouten:
-      return "yomika-bouten yomika-bouten-" + std::string(n.amount < std::size(kBoutenClass) ? kBoutenClass[n.amount] : "goma") +
-             (n.side ? " yomika-bouten-left" : " yomika-bouten-right");
-    case Style::TateChuYoko: return "yomika-tcy";
-    case Style::Yokogumi: return "yomika-yokogumi";
-    case Style::Superscript: return "yomika-sup";
-    case Style::Subscript: return "yomika-sub";
-    case Style::Keigakomi: return "yomika-keigakomi";
-    case Style::None: break;
+  const vocab::StyleRow& row = vocab::style(n.style);
+  std::string out = class_name(row.css);
+  if (row.stepped) out += " " + class_name(row.css, number(n.amount));
+  if (n.style == Style::Bouten) {
+    std::string_view kind = vocab::bouten(static_cast<BoutenKind>(n.amount)).css;
+    if (kind.empty()) kind = vocab::kBouten[0].css;
+    const auto side = n.side ? BoutenPosition::Left : BoutenPosition::Right;
+    out += " " + class_name(row.css, kind) + " " + class_name(row.css, vocab::position(side).css);
   }
-  return "yomika-style";
+  return out;
 }
+
+constexpr std::string_view node_css(NodeKind k) { return vocab::node_kind(k).css; }
 
 std::string inline_open(const ReaderNote& n) {
   const char* tag = n.style == Style::Bouten ? "em" : "span";
@@ -343,16 +344,16 @@ std::string Amounts::css() const {
     if (kind == kLineIndent)
       out += "[data-indent=\"" + number(n) + "\"] { padding-inline-start: " + number(n) + "em; }\n";
     else
-      out += ".yomika-container-indent[data-amount=\"" + number(n) + "\"] { padding-inline-start: " + number(n) +
-             "em; }\n";
+      out += "." + class_name(node_css(NodeKind::Container), vocab::container(ContainerKind::Indent).css) +
+             "[data-amount=\"" + number(n) + "\"] { padding-inline-start: " + number(n) + "em; }\n";
   }
   for (uint32_t code : ends) {
     uint32_t kind = code >> 16, n = code & 0xFFFF;
     if (kind == kLineEnd)
       out += "[data-align-end=\"" + number(n) + "\"] { padding-inline-end: " + number(n) + "em; }\n";
     else
-      out += ".yomika-container-align-end[data-offset=\"" + number(n) + "\"] { padding-inline-end: " + number(n) +
-             "em; }\n";
+      out += "." + class_name(node_css(NodeKind::Container), vocab::container(ContainerKind::AlignEnd).css) +
+             "[data-offset=\"" + number(n) + "\"] { padding-inline-end: " + number(n) + "em; }\n";
   }
   for (uint32_t code : hangings) {
     uint32_t first = code >> 8, rest = code & 0xFF;
@@ -368,8 +369,8 @@ std::string Amounts::css() const {
     for (uint32_t i = 0; i < n && i < 8; ++i) f = kind == kLarger ? f * 1.2 : f / 1.2;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3g", f);
-    out += std::string(kind == kLarger ? ".yomika-larger-" : ".yomika-smaller-") + number(n) + " { font-size: " + buf +
-           "em; }\n";
+    const Style style = kind == kLarger ? Style::Larger : Style::Smaller;
+    out += "." + class_name(vocab::style(style).css, number(n)) + " { font-size: " + buf + "em; }\n";
   }
   return out;
 }
@@ -555,7 +556,8 @@ class BodyWriter {
       case NodeKind::SectionBreak: {
         const auto k = static_cast<SectionBreakKind>(node.a);
         if (k == SectionBreakKind::Dan) {
-          emit("<div class=\"yomika-section-break yomika-section-break-dan\"></div>\n");
+          emit("<div class=\"" + class_name(node_css(NodeKind::SectionBreak)) + " " +
+               class_name(node_css(NodeKind::SectionBreak), vocab::section_break(k).css) + "\"></div>\n");
         } else if (opt_.split) {
           start_section(k == SectionBreakKind::Choho ? Break::Choho : Break::Spread);
         }
@@ -756,7 +758,7 @@ class BodyWriter {
           } else {
             // Text after a mid-line ［＃地付き］ is set flush to the end of the line.
             Level lv;
-            lv.open = "<span class=\"yomika-align-end\" data-offset=\"" + number(node.a) + "\">";
+            lv.open = "<span class=\"" + class_name(node_css(NodeKind::AlignEnd)) + "\" data-offset=\"" + number(node.a) + "\">";
             lv.close = "</span>";
             lv.carried = false;
             levels.push_back(std::move(lv));
@@ -779,7 +781,7 @@ class BodyWriter {
       const AnnotationRec& a = node.annotation();
       if (a.kind == AnnotationKind::WarichuOpen) {
         Level lv;
-        lv.open = "<span class=\"yomika-warichu\">";
+        lv.open = "<span class=\"" + class_name(node_css(NodeKind::Warichu)) + "\">";
         lv.close = "</span>";
         lv.warichu = true;
         levels.push_back(std::move(lv));

@@ -11,54 +11,13 @@ namespace yomika::render::reader {
 
 namespace {
 
-constexpr std::string_view kNoteOpen = "［＃";
-constexpr std::string_view kNoteClose = "］";
-constexpr std::string_view kQuoteOpen = "「";
-constexpr std::string_view kQuoteClose = "」";
-constexpr std::string_view kFrom = "ここから";
-constexpr std::string_view kHere = "ここで";
-constexpr std::string_view kEnd = "終わり";
-constexpr std::string_view kIs = "は";
-constexpr std::string_view kLeftOf = "の左に";
-constexpr std::string_view kOn = "に";
-constexpr std::string_view kLeftPrefix = "左に";
-constexpr std::string_view kRubyWord = "のルビ";
-constexpr std::string_view kNoteWord = "の注記";
-constexpr std::string_view kAsPrinted = "底本では";
-constexpr std::string_view kSic = "ママ";
-constexpr std::string_view kOfRuby = "ルビの";
-constexpr std::string_view kCaption = "キャプション";
-constexpr std::string_view kCaptionedFigure = "のキャプション付きの図";
-constexpr std::string_view kEnters = "入る";
-constexpr std::string_view kParenOpen = "（";
-constexpr std::string_view kParenClose = "）";
-constexpr std::string_view kComma = "、";
-constexpr std::string_view kWidth = "横";
-constexpr std::string_view kTimes = "×";
-constexpr std::string_view kHeight = "縦";
-constexpr std::string_view kSteps = "段階";
-constexpr std::string_view kLarger = "大きな文字";
-constexpr std::string_view kSmaller = "小さな文字";
-constexpr std::string_view kIndentUnit = "字下げ";
-constexpr std::string_view kHangingFlush = "改行天付き";
-constexpr std::string_view kWrapped = "折り返して";
-constexpr std::string_view kCenterPage = "ページの左右中央";
-constexpr std::string_view kRunIn = "同行";
-constexpr std::string_view kWindow = "窓";
-
-// Styles named by one word, in every form.
-struct StyleWord {
-  std::string_view word;
-  Style style;
-};
-constexpr StyleWord kStyleWords[] = {
-    {"太字", Style::Bold},          {"斜体", Style::Italic},       {"縦中横", Style::TateChuYoko},
-    {"横組み", Style::Yokogumi},    {"上付き小文字", Style::Superscript}, {"下付き小文字", Style::Subscript},
-    {"罫囲み", Style::Keigakomi},
-};
-
-// Heading words by level.
-constexpr std::string_view kHeadingWords[] = {"大見出し", "中見出し", "小見出し"};
+// The words are the vocabulary's; these few are named here for the lines that read them often.
+constexpr std::string_view kQuoteOpen = vocab::bracket(PairKind::Quote).open;
+constexpr std::string_view kQuoteClose = vocab::bracket(PairKind::Quote).close;
+constexpr std::string_view kLeftOf = vocab::position(BoutenPosition::Left).particle;
+constexpr std::string_view kOn = vocab::position(BoutenPosition::Right).particle;
+constexpr std::string_view kLarger = vocab::style(Style::Larger).word;
+constexpr std::string_view kSmaller = vocab::style(Style::Smaller).word;
 
 bool starts(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 bool ends(std::string_view s, std::string_view p) { return s.size() >= p.size() && s.substr(s.size() - p.size()) == p; }
@@ -111,27 +70,30 @@ bool amount_then(std::string_view s, std::string_view unit, uint8_t& value) {
   return n > 0 && s.substr(n) == unit;
 }
 
-// A style word with what it needs: 太字, N段階大きな文字, 傍点, 左に傍点, ...
+// A style word with what it needs: 太字, N段階大きな文字, an emphasis word, 左に and one, ...
 bool read_style(std::string_view s, ReaderNote& n) {
-  for (const StyleWord& w : kStyleWords) {
-    if (s == w.word) {
+  for (const vocab::StyleRow& w : vocab::kStyles) {
+    if (!w.stepped && !w.word.empty() && s == w.word) {
       n.style = w.style;
       return true;
     }
   }
   uint8_t steps = 0;
-  if (std::size_t k = read_amount(s, steps); k > 0 && steps > 0 && starts(s.substr(k), kSteps)) {
-    std::string_view what = s.substr(k + kSteps.size());
+  if (std::size_t k = read_amount(s, steps); k > 0 && steps > 0 && starts(s.substr(k), vocab::kSteps)) {
+    std::string_view what = s.substr(k + vocab::kSteps.size());
     if (what == kLarger || what == kSmaller) {
       n.style = what == kLarger ? Style::Larger : Style::Smaller;
       n.amount = steps;
       return true;
     }
   }
-  uint8_t side = 0;
-  if (starts(s, kLeftPrefix)) {
-    side = 1;
-    s.remove_prefix(kLeftPrefix.size());
+  uint8_t side = static_cast<uint8_t>(BoutenPosition::Right);
+  for (const vocab::PositionRow& p : vocab::kBoutenPositions) {
+    if (!p.range.empty() && starts(s, p.range)) {
+      side = static_cast<uint8_t>(p.position);
+      s.remove_prefix(p.range.size());
+      break;
+    }
   }
   for (const vocab::BoutenRow& b : vocab::kBouten) {
     if (s == b.word) {
@@ -144,7 +106,7 @@ bool read_style(std::string_view s, ReaderNote& n) {
   return false;
 }
 
-// The word a range closes: 太字, 大きな文字 (any steps), 傍点, 中見出し, ...
+// The word a range closes: 太字, 大きな文字 (any steps), an emphasis word, 中見出し, ...
 bool read_closed_style(std::string_view s, ReaderNote& n) {
   if (s == kLarger || s == kSmaller) {
     n.style = s == kLarger ? Style::Larger : Style::Smaller;
@@ -156,18 +118,18 @@ bool read_closed_style(std::string_view s, ReaderNote& n) {
 // 大見出し, 同行中見出し, 窓小見出し, ...
 bool read_heading(std::string_view s, ReaderNote& n) {
   HeadingForm form = HeadingForm::Line;
-  if (starts(s, kRunIn)) {
+  if (starts(s, vocab::kRunInHeading)) {
     form = HeadingForm::RunIn;
-    s.remove_prefix(kRunIn.size());
-  } else if (starts(s, kWindow)) {
+    s.remove_prefix(vocab::kRunInHeading.size());
+  } else if (starts(s, vocab::kWindowHeading)) {
     form = HeadingForm::Window;
-    s.remove_prefix(kWindow.size());
+    s.remove_prefix(vocab::kWindowHeading.size());
   }
-  for (std::size_t k = 0; k < std::size(kHeadingWords); ++k) {
-    if (s == kHeadingWords[k]) {
+  for (const vocab::HeadingRow& h : vocab::kHeadings) {
+    if (s == h.word) {
       n.kind = NoteKind::Heading;
       n.heading = form;
-      n.amount = static_cast<uint8_t>(k + 1);
+      n.amount = h.level;
       return true;
     }
   }
@@ -177,7 +139,7 @@ bool read_heading(std::string_view s, ReaderNote& n) {
 // What a word after ここから, after ここで, or alone names: a style, a heading or a caption.
 bool read_range_word(std::string_view s, bool closing, ReaderNote& n) {
   if (read_heading(s, n)) return true;
-  if (s == kCaption) {
+  if (s == vocab::kCaption) {
     n.kind = NoteKind::Caption;
     return true;
   }
@@ -190,16 +152,18 @@ bool read_range_word(std::string_view s, bool closing, ReaderNote& n) {
 
 // （file、横W×縦H） or （file）: the inside of the parentheses of a figure note.
 bool read_figure(std::string_view inside, ReaderNote& n) {
-  std::size_t comma = inside.find(kComma);
+  std::size_t comma = inside.find(vocab::kComma);
   n.file = trim_white_space(inside.substr(0, comma));
   if (n.file.empty()) return false;
   if (comma == std::string_view::npos) return true;
-  std::string_view size = trim_white_space(inside.substr(comma + kComma.size()));
-  if (!starts(size, kWidth)) return true;  // words about the picture, no size: drawn at its own size
-  size.remove_prefix(kWidth.size());
-  std::size_t times = size.find(kTimes);
-  if (times == std::string_view::npos || !starts(size.substr(times + kTimes.size()), kHeight)) return true;
-  std::string_view w = size.substr(0, times), h = size.substr(times + kTimes.size() + kHeight.size());
+  std::string_view size = trim_white_space(inside.substr(comma + vocab::kComma.size()));
+  if (!starts(size, vocab::kFigureWidth)) return true;  // words about the picture, no size: drawn at its own size
+  size.remove_prefix(vocab::kFigureWidth.size());
+  std::size_t times = size.find(vocab::kFigureBy);
+  if (times == std::string_view::npos) return true;
+  const std::string_view after = size.substr(times + vocab::kFigureBy.size());
+  if (!starts(after, vocab::kFigureHeight)) return true;
+  std::string_view w = size.substr(0, times), h = after.substr(vocab::kFigureHeight.size());
   uint32_t wv = 0, hv = 0;
   for (char c : w) wv = (c >= '0' && c <= '9' && wv < 100000) ? wv * 10 + static_cast<uint32_t>(c - '0') : UINT32_MAX;
   for (char c : h) hv = (c >= '0' && c <= '9' && hv < 100000) ? hv * 10 + static_cast<uint32_t>(c - '0') : UINT32_MAX;
@@ -212,18 +176,19 @@ bool read_figure(std::string_view inside, ReaderNote& n) {
 
 // ［＃description（file、横W×縦H）入る］
 bool read_figure_note(std::string_view body, ReaderNote& n) {
-  if (!ends(body, kEnters)) return false;
-  std::string_view head = body.substr(0, body.size() - kEnters.size());
-  if (!ends(head, kParenClose)) return false;
-  std::size_t open = head.find(kParenOpen);
+  if (!ends(body, vocab::kSashieEnd)) return false;
+  std::string_view head = body.substr(0, body.size() - vocab::kSashieEnd.size());
+  if (!ends(head, vocab::kParenClose)) return false;
+  std::size_t open = head.find(vocab::kParenOpen);
   if (open == std::string_view::npos) return false;
   std::string_view description = head.substr(0, open);
-  std::string_view inside = head.substr(open + kParenOpen.size(), head.size() - kParenClose.size() - open - kParenOpen.size());
+  const std::size_t from = open + vocab::kParenOpen.size();
+  std::string_view inside = head.substr(from, head.size() - vocab::kParenClose.size() - from);
   if (!read_figure(inside, n)) return false;
   n.kind = NoteKind::Figure;
   n.form = Form::Single;
   std::string_view caption, rest;
-  if (split_quoted(description, caption, rest) && rest == kCaptionedFigure) {
+  if (split_quoted(description, caption, rest) && rest == vocab::kCaptionedFigure) {
     n.target = caption;
   } else {
     n.text = description;
@@ -236,20 +201,20 @@ ReaderNote quoted_note(std::string_view target, std::string_view rest) {
   n.target = target;
   n.form = Form::Quoted;
   std::string_view second, after;
-  if (starts(rest, kIs)) {
-    std::string_view word = rest.substr(kIs.size());
+  if (starts(rest, vocab::kIs)) {
+    std::string_view word = rest.substr(vocab::kIs.size());
     if (read_range_word(word, false, n)) return n;
-    if (starts(word, kAsPrinted) || word == kSic) {
+    if (starts(word, vocab::kAsPrinted) || word == vocab::kSic) {
       n.kind = NoteKind::Hidden;
       return n;
     }
   }
-  if (starts(rest, kLeftOf) && split_quoted(rest.substr(kLeftOf.size()), second, after) && after == kRubyWord) {
+  if (starts(rest, kLeftOf) && split_quoted(rest.substr(kLeftOf.size()), second, after) && after == vocab::kRubyNote) {
     n.kind = NoteKind::LeftRuby;
     n.text = second;
     return n;
   }
-  if (starts(rest, kOn) && split_quoted(rest.substr(kOn.size()), second, after) && after == kNoteWord) {
+  if (starts(rest, kOn) && split_quoted(rest.substr(kOn.size()), second, after) && after == vocab::kSideNote) {
     n.kind = NoteKind::NoteRuby;
     n.text = second;
     return n;
@@ -281,8 +246,9 @@ bool ReaderNote::closes(const ReaderNote& open) const {
 
 ReaderNote read_note(std::string_view raw) {
   ReaderNote n;
-  if (!starts(raw, kNoteOpen) || !ends(raw, kNoteClose) || raw.size() < kNoteOpen.size() + kNoteClose.size()) return n;
-  std::string_view body = trim_white_space(raw.substr(kNoteOpen.size(), raw.size() - kNoteOpen.size() - kNoteClose.size()));
+  constexpr std::string_view kOpen = vocab::kNoteOpen, kClose = vocab::kNoteClose;
+  if (!starts(raw, kOpen) || !ends(raw, kClose) || raw.size() < kOpen.size() + kClose.size()) return n;
+  std::string_view body = trim_white_space(raw.substr(kOpen.size(), raw.size() - kOpen.size() - kClose.size()));
   if (body.empty()) {
     n.kind = NoteKind::Hidden;  // ［＃］: nothing to draw
     return n;
@@ -290,22 +256,23 @@ ReaderNote read_note(std::string_view raw) {
   if (read_figure_note(body, n)) return n;
   std::string_view target, rest;
   if (split_quoted(body, target, rest)) return quoted_note(target, rest);
-  if (starts(body, kOfRuby) || starts(body, kAsPrinted)) {
+  if (starts(body, vocab::kOfReading) || starts(body, vocab::kAsPrinted)) {
     n.kind = NoteKind::Hidden;  // remarks on a reading or on the printed source
     return n;
   }
-  if (body == kCenterPage) {
+  if (body == vocab::kCenterPage) {
     n.kind = NoteKind::CenterPage;
     return n;
   }
-  if (starts(body, kFrom)) {
-    std::string_view s = body.substr(kFrom.size());
-    std::size_t comma = s.find(kComma);
-    if (comma != std::string_view::npos && starts(s.substr(comma + kComma.size()), kWrapped)) {
-      std::string_view first = s.substr(0, comma), wrapped = s.substr(comma + kComma.size() + kWrapped.size());
+  if (starts(body, vocab::kFromHere)) {
+    std::string_view s = body.substr(vocab::kFromHere.size());
+    std::size_t comma = s.find(vocab::kComma);
+    if (comma != std::string_view::npos && starts(s.substr(comma + vocab::kComma.size()), vocab::kWrapped)) {
+      std::string_view first = s.substr(0, comma);
+      std::string_view wrapped = s.substr(comma + vocab::kComma.size() + vocab::kWrapped.size());
       uint8_t f = 0, r = 0;
-      bool first_ok = first == kHangingFlush || amount_then(first, kIndentUnit, f);
-      if (first_ok && amount_then(wrapped, kIndentUnit, r)) {
+      bool first_ok = first == vocab::kFlushFirstLine || amount_then(first, vocab::kIndentUnit, f);
+      if (first_ok && amount_then(wrapped, vocab::kIndentUnit, r)) {
         n.kind = NoteKind::Hanging;
         n.form = Form::BlockOpen;
         n.amount = f;
@@ -317,13 +284,14 @@ ReaderNote read_note(std::string_view raw) {
     if (read_range_word(s, false, n)) n.form = Form::BlockOpen;
     return n;
   }
-  if (starts(body, kHere) && ends(body, kEnd)) {
-    std::string_view s = body.substr(kHere.size(), body.size() - kHere.size() - kEnd.size());
+  if (starts(body, vocab::kUpToHere) && ends(body, vocab::kEnd)) {
+    const std::size_t from = vocab::kUpToHere.size();
+    std::string_view s = body.substr(from, body.size() - from - vocab::kEnd.size());
     if (read_range_word(s, true, n)) n.form = Form::BlockClose;
     return n;
   }
-  if (ends(body, kEnd)) {
-    if (read_range_word(body.substr(0, body.size() - kEnd.size()), true, n)) n.form = Form::Close;
+  if (ends(body, vocab::kEnd)) {
+    if (read_range_word(body.substr(0, body.size() - vocab::kEnd.size()), true, n)) n.form = Form::Close;
     return n;
   }
   if (read_range_word(body, false, n)) n.form = Form::Open;
@@ -332,8 +300,8 @@ ReaderNote read_note(std::string_view raw) {
 
 std::string note_keyword(std::string_view raw) {
   std::string_view body = raw;
-  if (starts(body, kNoteOpen)) body.remove_prefix(kNoteOpen.size());
-  if (ends(body, kNoteClose)) body.remove_suffix(kNoteClose.size());
+  if (starts(body, vocab::kNoteOpen)) body.remove_prefix(vocab::kNoteOpen.size());
+  if (ends(body, vocab::kNoteClose)) body.remove_suffix(vocab::kNoteClose.size());
   body = trim_white_space(body);
   std::string out;
   for (std::size_t i = 0; i < body.size();) {

@@ -7,22 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "yomika/syntax/vocabulary.hpp"
+
 namespace yomika::render::reader {
 
-// How a styled run or block is set.
-enum class Style : uint8_t {
-  None,
-  Bold,
-  Italic,
-  Larger,       // amount: steps
-  Smaller,      // amount: steps
-  Bouten,       // amount: BoutenKind, side: BoutenPosition
-  TateChuYoko,  // a short horizontal run upright in vertical text
-  Yokogumi,     // horizontal setting inside vertical text
-  Superscript,
-  Subscript,
-  Keigakomi,    // a ruled box
-};
+// How a styled run or block is set; its words and classes are the vocabulary's rows.
+using Style = vocab::TextStyle;
 
 enum class NoteKind : uint8_t {
   Unknown,     // a note the page cannot draw (counted in the notes report)

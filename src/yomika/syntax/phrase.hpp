@@ -21,6 +21,7 @@ class Phrase {
   constexpr std::string_view view() const { return std::string_view(bytes_, size_); }
   constexpr operator std::string_view() const { return view(); }
   constexpr std::size_t size() const { return size_; }
+  constexpr bool empty() const { return size_ == 0; }
 
  private:
   constexpr void append(std::string_view s) {

@@ -1,7 +1,8 @@
-// The notation's vocabulary: every word that the classifiers read, the serializer writes back and
-// the renderers and the JSON writer name, one row per kind of construct. Adding a construct, or a
-// form of one, means adding its row here; the checks at the end keep each table in step with its
-// enumeration and the note keywords in step with the families they name.
+// The notation's vocabulary: every word that the classifiers and the reader's page read, the
+// serializer writes back and the renderers and the JSON writer name, one row per kind of
+// construct. Adding a construct, or a form of one, means adding its row here; the checks at the end
+// keep each table in step with its enumeration and the note keywords in step with the families
+// they name. Words made of other words are joined from them (Phrase), so each is kept once.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,12 @@ inline constexpr std::string_view kComma = "、";      // joins quoted targets; 
 inline constexpr Phrase kNoteOpen{kBrackets[0].open, kNoteMark};
 inline constexpr std::string_view kNoteClose = kBrackets[0].close;
 
+// The words that frame notes.
+inline constexpr std::string_view kIs = "は";            // 「…」は…: what the quoted target is
+inline constexpr std::string_view kFromHere = "ここから";  // opens a block of lines
+inline constexpr std::string_view kUpToHere = "ここで";    // closes it, with kEnd
+inline constexpr std::string_view kEnd = "終わり";         // closes a range or a block
+
 // ---- Emphasis marks and side lines, by BoutenKind ------------------------------------------------
 
 struct BoutenRow {
@@ -57,25 +64,32 @@ inline constexpr BoutenRow kBouten[] = {
     {BoutenKind::DoubleUnderLine, "二重傍線", "double-under-line"},
 };
 
+inline constexpr std::string_view kLeftSide = "左に";
+
 struct PositionRow {
   BoutenPosition position;
-  std::string_view particle;  // between the quoted targets and the word
+  Phrase particle;         // between the quoted targets and the word
+  std::string_view range;  // before the word of a range of emphasis (the reader's page)
   std::string_view css;
 };
 inline constexpr PositionRow kBoutenPositions[] = {
-    {BoutenPosition::Right, "に", "right"},
-    {BoutenPosition::Left, "の左に", "left"},
+    {BoutenPosition::Right, Phrase{"に"}, {}, "right"},
+    {BoutenPosition::Left, Phrase{"の", kLeftSide}, kLeftSide, "left"},
 };
 
 // ---- Other quoted-reference notes ---------------------------------------------------------------
 
-inline constexpr std::string_view kTateChuYoko = "は縦中横";
+// 「…」は縦中横; also a style of the reader's page.
+inline constexpr std::string_view kTateChuYoko = "縦中横";
 
+// Heading hints 「…」は大見出し, and the reader's headings of those levels.
 struct HeadingRow {
   uint8_t level;  // any level but 1 and 2 is written as the last row
   std::string_view word;
 };
-inline constexpr HeadingRow kHeadings[] = {{1, "は大見出し"}, {2, "は中見出し"}, {3, "は小見出し"}};
+inline constexpr HeadingRow kHeadings[] = {{1, "大見出し"}, {2, "中見出し"}, {3, "小見出し"}};
+inline constexpr std::string_view kRunInHeading = "同行";   // before a heading word: one that runs into its paragraph
+inline constexpr std::string_view kWindowHeading = "窓";    // one set into the text
 
 // ---- Layout -------------------------------------------------------------------------------------
 
@@ -96,19 +110,24 @@ inline constexpr SectionBreakRow kSectionBreaks[] = {
     {SectionBreakKind::Spread, "改見開き", "spread"},
 };
 
+inline constexpr std::string_view kWarichu = "割り注";
+inline constexpr std::string_view kKeigakomi = "罫囲み";  // a ruled box; also a style of the reader's page
+
 struct ContainerRow {
   ContainerKind kind;
-  std::string_view opener, closer;
-  uint8_t plain_amount;           // the amount that `opener`, which writes none, stands for
-  std::string_view numbered_from;  // an opener with an amount: this, the amount, then `unit`
-  std::string_view unit;           // (both empty: the block has no amount)
-  std::string_view css;            // the class suffix after yomika-container-
+  Phrase opener, closer;
+  uint8_t plain_amount;  // the amount that `opener`, which writes none, stands for
+  Phrase numbered_from;  // an opener with an amount: this, the amount, then `unit`
+  std::string_view unit;  // (both empty: the block has no amount)
+  std::string_view css;   // the class suffix after yomika-container-
 };
 inline constexpr ContainerRow kContainers[] = {
-    {ContainerKind::Indent, "ここから字下げ", "ここで字下げ終わり", 1, "ここから", kIndentUnit, "indent"},
-    {ContainerKind::Warichu, "割り注", "割り注終わり", 0, {}, {}, "warichu"},
-    {ContainerKind::Keigakomi, "罫囲み", "罫囲み終わり", 0, {}, {}, "keigakomi"},
-    {ContainerKind::AlignEnd, "ここから地付き", "ここで地付き終わり", 0, "ここから地から", kRaiseUnit, "align-end"},
+    {ContainerKind::Indent, Phrase{kFromHere, kIndentUnit}, Phrase{kUpToHere, kIndentUnit, kEnd}, 1,
+     Phrase{kFromHere}, kIndentUnit, "indent"},
+    {ContainerKind::Warichu, Phrase{kWarichu}, Phrase{kWarichu, kEnd}, 0, Phrase{}, {}, "warichu"},
+    {ContainerKind::Keigakomi, Phrase{kKeigakomi}, Phrase{kKeigakomi, kEnd}, 0, Phrase{}, {}, "keigakomi"},
+    {ContainerKind::AlignEnd, Phrase{kFromHere, kAlignEndFlush}, Phrase{kUpToHere, kAlignEndFlush, kEnd}, 0,
+     Phrase{kFromHere, kAlignEndFrom}, kRaiseUnit, "align-end"},
 };
 
 // ---- Illustrations: 挿絵（path）入る ---------------------------------------------------------------
@@ -116,7 +135,7 @@ inline constexpr ContainerRow kContainers[] = {
 inline constexpr std::string_view kParenOpen = "（";
 inline constexpr std::string_view kParenClose = "）";
 inline constexpr std::string_view kSashieWord = "挿絵";
-inline constexpr std::string_view kSashieEnd = "入る";
+inline constexpr std::string_view kSashieEnd = "入る";  // ends every figure note
 inline constexpr Phrase kSashieOpen{kSashieWord, kParenOpen};
 
 // ---- Special characters: ※［＃「name」、mention］ ----------------------------------------------------
@@ -159,8 +178,73 @@ inline constexpr NodeKindRow kNodeKinds[] = {
 inline constexpr std::string_view kContainerOpenWire = "containerOpen";
 inline constexpr std::string_view kContainerCloseWire = "containerClose";
 
-// Every class the renderers write starts with this.
+// Every class the renderers write starts with this: yomika-{css}, and yomika-{css}-{suffix} for a
+// kind (yomika-bouten-goma) or an amount (yomika-indent-3).
 inline constexpr std::string_view kCssPrefix = "yomika-";
+constexpr Phrase css_class(std::string_view css) { return Phrase{kCssPrefix, css}; }
+constexpr Phrase css_class(std::string_view css, std::string_view suffix) {
+  return Phrase{kCssPrefix, css, "-", suffix};
+}
+
+// ---- Styles of the reader's page, by TextStyle ---------------------------------------------------
+
+// How a run or block that a note styles is set on the reader's page (the parser keeps those notes
+// whole): 「…」は太字, ［＃太字］…［＃太字終わり］, ［＃ここから太字］…［＃ここで太字終わり］.
+enum class TextStyle : uint8_t {
+  None = 0,
+  Bold = 1,
+  Italic = 2,
+  Larger = 3,       // amount: steps
+  Smaller = 4,      // amount: steps
+  Bouten = 5,       // amount: BoutenKind, side: BoutenPosition; its words are those of kBouten
+  TateChuYoko = 6,  // a short horizontal run upright in vertical text
+  Yokogumi = 7,     // horizontal setting inside vertical text
+  Superscript = 8,
+  Subscript = 9,
+  Keigakomi = 10,   // a ruled box
+};
+
+struct StyleRow {
+  TextStyle style;
+  std::string_view word;  // empty: none of its own
+  bool stepped;           // the word follows a number of steps: ２段階大きな文字
+  std::string_view css;   // its class suffix; a stepped style also has one with the steps
+};
+inline constexpr std::string_view kSteps = "段階";
+inline constexpr StyleRow kStyles[] = {
+    {TextStyle::None, {}, false, "style"},
+    {TextStyle::Bold, "太字", false, "bold"},
+    {TextStyle::Italic, "斜体", false, "italic"},
+    {TextStyle::Larger, "大きな文字", true, "larger"},
+    {TextStyle::Smaller, "小さな文字", true, "smaller"},
+    {TextStyle::Bouten, {}, false, kNodeKinds[static_cast<std::size_t>(NodeKind::Bouten)].css},
+    {TextStyle::TateChuYoko, kTateChuYoko, false, kNodeKinds[static_cast<std::size_t>(NodeKind::TateChuYoko)].css},
+    {TextStyle::Yokogumi, "横組み", false, "yokogumi"},
+    {TextStyle::Superscript, "上付き小文字", false, "sup"},
+    {TextStyle::Subscript, "下付き小文字", false, "sub"},
+    {TextStyle::Keigakomi, kKeigakomi, false, "keigakomi"},
+};
+
+// ---- Other notes the reader's page reads --------------------------------------------------------
+
+inline constexpr std::string_view kCaption = "キャプション";  // ［＃キャプション］…［＃キャプション終わり］
+// 「…」の左に「…」のルビ: a reading on the left; 「…」に「…」の注記: a note set like a reading.
+inline constexpr std::string_view kRubyNote = "のルビ";
+inline constexpr std::string_view kSideNote = "の注記";
+// Remarks about the printed source or a reading, not part of the text: 「…」は底本では…, 「…」はママ,
+// ルビの…
+inline constexpr std::string_view kAsPrinted = "底本では";
+inline constexpr std::string_view kSic = "ママ";
+inline constexpr std::string_view kOfReading = "ルビの";
+inline constexpr std::string_view kCenterPage = "ページの左右中央";
+// ここから３字下げ、折り返して５字下げ (or ここから改行天付き、折り返して…): a hanging indent.
+inline constexpr std::string_view kFlushFirstLine = "改行天付き";
+inline constexpr std::string_view kWrapped = "折り返して";
+// Figures: 説明（file、横W×縦H）入る, or 「…」のキャプション付きの図（file）入る.
+inline constexpr std::string_view kCaptionedFigure = "のキャプション付きの図";
+inline constexpr std::string_view kFigureWidth = "横";
+inline constexpr std::string_view kFigureBy = "×";
+inline constexpr std::string_view kFigureHeight = "縦";
 
 // ---- Note keywords ------------------------------------------------------------------------------
 
@@ -292,6 +376,7 @@ constexpr const ContainerRow& container(ContainerKind k) {
   return detail::row_at(kContainers, static_cast<std::size_t>(k));
 }
 constexpr const NodeKindRow& node_kind(NodeKind k) { return detail::row_at(kNodeKinds, static_cast<std::size_t>(k)); }
+constexpr const StyleRow& style(TextStyle s) { return detail::row_at(kStyles, static_cast<std::size_t>(s)); }
 // The row of kHeadings a heading hint of `level` is written with.
 constexpr std::size_t heading_row(uint8_t level) { return level == 1 ? 0 : level == 2 ? 1 : 2; }
 
@@ -322,7 +407,8 @@ constexpr bool keywords_cover_families() {
     if (c.kind == ContainerKind::Warichu) {
       if (!has_keyword(c.opener, NoteRule::WarichuOpen, 0) || !has_keyword(c.closer, NoteRule::WarichuClose, 0))
         return false;
-    } else if (!has_keyword(c.opener, NoteRule::ContainerOpen, k) || !has_keyword(c.closer, NoteRule::ContainerClose, k)) {
+    } else if (!has_keyword(c.opener, NoteRule::ContainerOpen, k) ||
+               !has_keyword(c.closer, NoteRule::ContainerClose, k)) {
       return false;
     }
     if (c.numbered_from.empty() != c.unit.empty()) return false;
@@ -334,7 +420,7 @@ constexpr bool keywords_cover_families() {
 constexpr bool particles_distinct() {
   for (const PositionRow& a : kBoutenPositions) {
     for (const PositionRow& b : kBoutenPositions) {
-      if (&a != &b && b.particle.starts_with(a.particle)) return false;
+      if (&a != &b && b.particle.view().starts_with(a.particle.view())) return false;
     }
   }
   return true;
@@ -357,6 +443,7 @@ static_assert(detail::rows_follow_codes(kBoutenPositions, &PositionRow::position
 static_assert(detail::rows_follow_codes(kSectionBreaks, &SectionBreakRow::kind));
 static_assert(detail::rows_follow_codes(kContainers, &ContainerRow::kind));
 static_assert(detail::rows_follow_codes(kNodeKinds, &NodeKindRow::kind));
+static_assert(detail::rows_follow_codes(kStyles, &StyleRow::style));
 static_assert(detail::keywords_cover_families(), "every section break and block has its note keywords");
 static_assert(detail::keywords_distinct(), "a keyword stands for one rule");
 static_assert(detail::particles_distinct(), "the classifier takes the one particle that begins the remainder");

@@ -77,8 +77,9 @@ int match_keyword(std::string_view body) {
 }
 
 // The warichu markers keep this text, whatever white space the source had inside the brackets.
-constexpr Phrase kWarichuOpenNote{vocab::kNoteOpen, vocab::container(ContainerKind::Warichu).opener, vocab::kNoteClose};
-constexpr Phrase kWarichuCloseNote{vocab::kNoteOpen, vocab::container(ContainerKind::Warichu).closer, vocab::kNoteClose};
+constexpr const vocab::ContainerRow& kWarichuBlock = vocab::container(ContainerKind::Warichu);
+constexpr Phrase kWarichuOpenNote{vocab::kNoteOpen, kWarichuBlock.opener, vocab::kNoteClose};
+constexpr Phrase kWarichuCloseNote{vocab::kNoteOpen, kWarichuBlock.closer, vocab::kNoteClose};
 
 // Reads a decimal number of ASCII and full-width digits at the start of s, saturating at
 // 2^32 - 1. Returns the bytes read (0 when s does not start with a digit).

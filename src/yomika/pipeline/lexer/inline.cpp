@@ -119,7 +119,8 @@ Hit classify_bouten(Context& cx, const QuotedReference& ref) {
 }
 
 Hit classify_tate_chu_yoko(Context& cx, const QuotedReference& ref) {
-  if (ref.remainder != vocab::kTateChuYoko) return {};
+  static constexpr Phrase kIsTateChuYoko{vocab::kIs, vocab::kTateChuYoko};
+  if (ref.remainder != kIsTateChuYoko.view()) return {};
   Span t = ref.target(0);
   Resolution r = resolve(cx, t, ref.bracket_start);
   if (!r.occurs) return {};
@@ -130,8 +131,11 @@ Hit classify_tate_chu_yoko(Context& cx, const QuotedReference& ref) {
 
 Hit classify_heading_hint(Context& cx, const QuotedReference& ref) {
   uint8_t level = 0;
-  for (const vocab::HeadingRow& w : vocab::kHeadings) {
-    if (ref.remainder == w.word) level = w.level;
+  if (ref.remainder.starts_with(vocab::kIs)) {
+    const std::string_view word = ref.remainder.substr(vocab::kIs.size());
+    for (const vocab::HeadingRow& w : vocab::kHeadings) {
+      if (word == w.word) level = w.level;
+    }
   }
   if (level == 0) return {};
   std::string joined;
