@@ -307,7 +307,7 @@ std::string note_keyword(std::string_view raw) {
   for (std::size_t i = 0; i < body.size();) {
     std::string_view quoted, rest;
     if (split_quoted(body.substr(i), quoted, rest)) {
-      out += "「…」";
+      out.append(kQuoteOpen).append("…").append(kQuoteClose);
       i = body.size() - rest.size();
       continue;
     }
