@@ -16,12 +16,13 @@ std::string describe(const ReaderNote& n) {
                                       "figure",  "left-ruby", "note-ruby", "hanging", "center"};
   static const char* const forms[] = {"single", "quoted", "open", "close", "block-open", "block-close"};
   std::string s = std::string(kinds[static_cast<int>(n.kind)]) + "/" + forms[static_cast<int>(n.form)];
-  if (n.style != Style::None) s += " style" + std::to_string(static_cast<int>(n.style));
-  if (n.amount || n.side) s += " " + std::to_string(n.amount) + "," + std::to_string(n.side);
+  if (n.style != Style::None) s.append(" style").append(std::to_string(static_cast<int>(n.style)));
+  if (n.amount || n.side) s.append(" ").append(std::to_string(n.amount)).append(",").append(std::to_string(n.side));
   if (n.heading != HeadingForm::Line) s += n.heading == HeadingForm::RunIn ? " run-in" : " window";
-  if (!n.target.empty()) s += " [" + std::string(n.target) + "]";
-  if (!n.text.empty()) s += " {" + std::string(n.text) + "}";
-  if (!n.file.empty()) s += " " + std::string(n.file) + " " + std::to_string(n.width) + "x" + std::to_string(n.height);
+  if (!n.target.empty()) s.append(" [").append(n.target).append("]");
+  if (!n.text.empty()) s.append(" {").append(n.text).append("}");
+  if (!n.file.empty())
+    s.append(" ").append(n.file).append(" ").append(std::to_string(n.width)).append("x").append(std::to_string(n.height));
   return s;
 }
 
