@@ -8,7 +8,7 @@ three JSON reports, or the normalized notation text. Diagnostics go to standard 
 reading    files, standard input, zip archives, encodings
 convert    one input to one result and its diagnostics
 diagnostics  spans turned into lines and columns of the file, and messages
-page       the HTML page around the fragment
+page       the HTML page of a book, from the parts the core renders
 output     output paths, the input-is-output check, atomic writes, stop signals
 progress   the progress bar
 cli        the options and the run
@@ -17,7 +17,7 @@ cli        the options and the run
 from yomika_cli.cli import main
 from yomika_cli.convert import Result, convert_text
 from yomika_cli.errors import DecodeError
-from yomika_cli.page import page_title, render_page
+from yomika_cli.page import render_book, render_page
 from yomika_cli.reading import decode_bytes, read_input
 
-__all__ = ["main", "convert_text", "decode_bytes", "read_input", "render_page", "page_title", "DecodeError", "Result"]
+__all__ = ["main", "convert_text", "decode_bytes", "read_input", "render_book", "render_page", "DecodeError", "Result"]

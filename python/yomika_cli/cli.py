@@ -67,6 +67,10 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--encoding", metavar="NAME", help="input encoding (default: detect UTF-8 or CP932)")
     p.add_argument("--member", metavar="NAME", help="the file to read inside a zip archive (default: the largest .txt)")
     p.add_argument("--vertical", action="store_true", help="vertical writing for --to page")
+    p.add_argument("--keep-legend", action="store_true",
+                   help="keep the notation's legend at the start of a book (--to page); it is left out by default")
+    p.add_argument("--report-notes", action="store_true",
+                   help="count, by keyword, the notes the page cannot draw (standard error)")
     p.add_argument("-q", "--quiet", action="store_true", help="do not print diagnostics and notes")
     p.add_argument("--strict", action="store_true", help="fail a file that has any error diagnostic")
     p.add_argument("-j", "--jobs", type=int, default=1, metavar="N", help="convert in N processes")
@@ -82,6 +86,8 @@ def _targets(args: argparse.Namespace, inputs: list[str]) -> list[str | None]:
         raise UsageError("standard input can be read only once")
     if args.vertical and args.to != "page":
         raise UsageError(f"--vertical applies to --to page, not to --to {args.to}")
+    if args.keep_legend and args.to != "page":
+        raise UsageError(f"--keep-legend applies to --to page, not to --to {args.to}")
     if args.encoding:
         try:
             "".encode(args.encoding)
@@ -168,7 +174,8 @@ def main(argv: list[str] | None = None) -> int:
         return 1
 
     options: Options = {"encoding": args.encoding, "member": args.member, "to": args.to,
-                        "vertical": args.vertical, "strict": args.strict}
+                        "vertical": args.vertical, "strict": args.strict, "keep_legend": args.keep_legend,
+                        "report_notes": args.report_notes}
     sizes = [input_size(path) for path in inputs]
     progress = Progress(inputs, sizes)
     json_lines = args.to == "json" and len(inputs) > 1 and targets[0] is None

@@ -279,6 +279,11 @@ bool ReaderNote::closes(const ReaderNote& open) const {
   return true;
 }
 
+bool ReaderNote::closes_same(const ReaderNote& other) const {
+  if (kind != other.kind || kind != NoteKind::Style || style != other.style) return false;
+  return style != Style::Bouten || (amount == other.amount && side == other.side);
+}
+
 ReaderNote read_note(std::string_view raw) {
   ReaderNote n;
   if (!starts(raw, kNoteOpen) || !ends(raw, kNoteClose) || raw.size() < kNoteOpen.size() + kNoteClose.size()) return n;
