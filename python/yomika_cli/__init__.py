@@ -1,14 +1,15 @@
 """yomika: convert books in the yomika notation into readable pages, HTML, JSON or notation.
 
 The command-line face of the yomika_py module. It reads UTF-8 or Shift_JIS (CP932) files, plain
-or inside a zip archive, and writes a complete HTML page (the default), the HTML fragment, the
-three JSON reports, or the normalized notation text. Diagnostics go to standard error as
+or inside a zip archive, and writes a complete HTML page of the book (the default), an EPUB 3
+e-book, the HTML fragment, the three JSON reports, or the normalized notation text. Diagnostics go to standard error as
 ``file:line:column: severity: message``, the line and column of the file as its reader sees it.
 
 reading    files, standard input, zip archives, encodings
 convert    one input to one result and its diagnostics
 diagnostics  spans turned into lines and columns of the file, and messages
 page       the HTML page of a book, from the parts the core renders
+epub       the EPUB 3 package of a book, from the same parts
 output     output paths, the input-is-output check, atomic writes, stop signals
 progress   the progress bar
 cli        the options and the run

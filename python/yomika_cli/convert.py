@@ -10,11 +10,12 @@ from typing import Any, TypedDict
 import yomika_py
 
 from yomika_cli.diagnostics import diagnostic_lines, page_warnings
+from yomika_cli.epub import build_epub
 from yomika_cli.errors import DecodeError
 from yomika_cli.page import book_title, data_uri, render_book, render_page
 from yomika_cli.reading import Source, open_source
 
-FORMATS = ("page", "html", "json", "text")
+FORMATS = ("page", "epub", "html", "json", "text")
 
 
 class Options(TypedDict):
@@ -22,15 +23,18 @@ class Options(TypedDict):
     member: str | None
     to: str
     vertical: bool
+    horizontal: bool
     strict: bool
     keep_legend: bool
     report_notes: bool
+    epoch: int | None  # SOURCE_DATE_EPOCH for e-books; the input's modification time when None
 
 
 @dataclass
 class Result:
     name: str
     output: str | None = None
+    data: bytes | None = None  # an output that is not text (an e-book)
     messages: list[str] = field(default_factory=list)  # notes and diagnostics, silenced by --quiet
     problem: str | None = None  # why the file failed; always printed
     errors: int = 0
@@ -49,11 +53,16 @@ def convert_source(source: Source, name: str, options: Options) -> Result:
     doc = yomika_py.Document(text)
     report = doc.diagnostics()
     book: dict[str, Any] | None = None
+    epub: bytes | None = None
     if to == "page":
         book = render_book(text, data_uri(source.picture), options["keep_legend"])
+    elif to == "epub":
+        epoch = options["epoch"] if options["epoch"] is not None else int(source.modified)
+        epub, book = build_epub(text, os.path.basename(name), epoch, not options["horizontal"], source.picture,
+                                options["keep_legend"])
     elif to == "json" or options["report_notes"]:
         book = render_book(text)
-    extra = page_warnings(book) if book is not None and to == "page" else []
+    extra = page_warnings(book) if book is not None and to in ("page", "epub") else []
     result.messages, result.errors = diagnostic_lines(text, name, report, extra)
     if book is not None:
         result.undrawn = dict(book["undrawn"])
@@ -67,6 +76,8 @@ def convert_source(source: Source, name: str, options: Options) -> Result:
     if to == "page":
         assert book is not None
         result.output = render_page(book, book_title(book, os.path.basename(name)), options["vertical"])
+    elif to == "epub":
+        result.data = epub
     elif to == "html":
         result.output = doc.to_html()
     elif to == "json":
@@ -81,8 +92,8 @@ def convert_source(source: Source, name: str, options: Options) -> Result:
 
 def convert_text(text: str, name: str, to: str = "page", vertical: bool = False, strict: bool = False) -> Result:
     """Converts one decoded text (no pictures beside it)."""
-    options: Options = {"encoding": None, "member": None, "to": to, "vertical": vertical, "strict": strict,
-                        "keep_legend": False, "report_notes": False}
+    options: Options = {"encoding": None, "member": None, "to": to, "vertical": vertical, "horizontal": False,
+                        "strict": strict, "keep_legend": False, "report_notes": False, "epoch": None}
     return convert_source(Source(text), name, options)
 
 

@@ -6,6 +6,7 @@ import io
 import os
 import posixpath
 import sys
+import time
 import zipfile
 import zlib
 from dataclasses import dataclass, field
@@ -109,6 +110,7 @@ class Source:
 
     text: str
     notes: list[str] = field(default_factory=list)
+    modified: float = 0.0  # the input's modification time (now, for standard input)
     folder: str | None = None  # a text file's folder
     archive: bytes | None = None  # a zip archive's bytes
     member: str = ""  # the text's name inside the archive
@@ -155,9 +157,11 @@ def open_source(path: str, encoding: str | None = None, member: str | None = Non
     """Reads one input ("-" is standard input), unpacking a zip archive when it is one."""
     if path == "-":
         data = sys.stdin.buffer.read()
+        modified = time.time()
     else:
         with open(path, "rb") as f:
             data = f.read()
+            modified = os.fstat(f.fileno()).st_mtime
     notes: list[str] = []
     if data[:4] in (b"PK\x03\x04", b"PK\x05\x06") or path.lower().endswith(".zip"):
         with _open_archive(data) as archive:
@@ -167,9 +171,9 @@ def open_source(path: str, encoding: str | None = None, member: str | None = Non
             text = decode_bytes(text_bytes, encoding)[0]
         except DecodeError as e:
             raise DecodeError(f"{chosen.filename}: {e}") from None
-        return Source(text, notes, archive=data, member=chosen.filename)
+        return Source(text, notes, modified, archive=data, member=chosen.filename)
     folder = None if path == "-" else os.path.dirname(os.path.abspath(path))
-    return Source(decode_bytes(data, encoding)[0], notes, folder=folder)
+    return Source(decode_bytes(data, encoding)[0], notes, modified, folder=folder)
 
 
 def read_input(path: str, encoding: str | None = None) -> str:

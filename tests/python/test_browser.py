@@ -25,6 +25,7 @@ import pytest
 
 pytest.importorskip("yomika_cli")
 import yomika_cli  # noqa: E402
+from book_texts import BOOK, CONSTRUCTS, PICTURE  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "sample.txt"
@@ -125,6 +126,9 @@ class Chromium:
             self.events.append(self._receive(deadline))
 
     def open(self, path):
+        self.open_url(Path(path).as_uri())
+
+    def open_url(self, url):
         if self.session is None:
             target = self.send("Target.createTarget", url="about:blank")["targetId"]
             self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
@@ -132,7 +136,7 @@ class Chromium:
             self.send("Emulation.setDeviceMetricsOverride", width=self.width, height=self.height,
                       deviceScaleFactor=1, mobile=False)
         self.events.clear()
-        self.send("Page.navigate", url=Path(path).as_uri())
+        self.send("Page.navigate", url=url)
         self._wait_event("Page.loadEventFired")
         self.evaluate("document.fonts.ready.then(() => true)")
 
@@ -280,39 +284,6 @@ def test_sample_page_lays_out(browser, tmp_path, vertical):
     assert report["title"] == "雨の古本屋 — 見本　太郎"
     assert report["ruby"] and report["bouten"] and report["blocks"] and report["lines"], "the sample has these"
 
-
-# One line or block of every construct that the stylesheet dresses.
-CONSTRUCTS = """\
-見本帳
-　ルビ：｜古本屋《ふるほんや》と帳場《ちょうば》。二重ルビ：《《ここにあった》》。左ルビ：左側［＃「左側」の左に「ひだりがわ」のルビ］。
-　傍点：ごま［＃「ごま」に傍点］、白ごま［＃「白ごま」に白ゴマ傍点］、丸［＃「丸」に丸傍点］、白丸［＃「白丸」に白丸傍点］、二重丸［＃「二重丸」に二重丸傍点］、蛇の目［＃「蛇の目」に蛇の目傍点］、ばつ［＃「ばつ」にばつ傍点］、白三角［＃「白三角」に白三角傍点］。
-　線：波線［＃「波線」に波線］、傍線［＃「傍線」に傍線］、二重傍線［＃「二重傍線」に二重傍線］、範囲の［＃傍点］傍点［＃傍点終わり］。
-　左側：左ごま［＃「左ごま」の左に傍点］、左傍線［＃「左傍線」の左に傍線］、左波線［＃「左波線」の左に波線］。
-　縦中横：昭和31［＃「31」は縦中横］年。返り点：学［＃二］而時習［＃一］之、不［＃レ］亦説［＃（ヤ）］乎。
-　外字：※［＃「木＋駟のつくり」、第3水準1-85-8］と※［＃「登録のない字」、未登録］。注記：ここに［＃編集注記］隠れた注。
-　割り注：本文［＃割り注］注の文字列が
-次の行に続く［＃割り注終わり］本文。
-　太字［＃「太字」は太字］、斜体［＃「斜体」は斜体］、［＃２段階大きな文字］大きな文字［＃大きな文字終わり］、［＃２段階小さな文字］小さな文字［＃小さな文字終わり］。
-［＃３字下げ］三字下げの一行、折り返しても三字下げのまま続くほど長い一行を、ここに書いておくことにする。
-［＃地付き］地付きの一行
-［＃地から２字上げ］地から二字上げの一行
-［＃ここから２字下げ］
-二字下げの塊。
-［＃ここで字下げ終わり］
-［＃ここから地から１字上げ］
-地から一字上げの塊。
-［＃ここで地付き終わり］
-［＃ここから改行天付き、折り返して３字下げ］
-天付きで始まり、折り返した行は三字下げになる長い一行を、ここに書いて、確かに折り返すところまで続けておく。
-［＃ここで字下げ終わり］
-［＃罫囲み］
-罫で囲んだ文。
-［＃罫囲み終わり］
-［＃改段］
-改段のあと。
-［＃改ページ］
-改ページのあと。
-"""
 
 STYLES = r"""
 (() => {
@@ -520,3 +491,45 @@ def test_a_book_reads_as_a_book(browser, tmp_path, vertical):
     assert report["small"][0] < report["small"][1]
     assert report["colophonLast"]
     check_hanging(browser.evaluate(HANGING))
+
+
+EPUB_PROBE = r"""
+(() => {
+  const lines = [...document.querySelectorAll('.yomika-part p')].filter((p) => p.textContent.trim()).slice(0, 8)
+    .map((p) => p.getBoundingClientRect());
+  return {mode: getComputedStyle(document.documentElement).writingMode,
+          rightToLeft: lines.length > 3 && lines.every((r, i) => i === 0 || r.right <= lines[i - 1].left + 1)};
+})()
+"""
+
+
+def test_epub_documents_read_as_vertical_books(browser, tmp_path):
+    folder = tmp_path / "book"
+    folder.mkdir()
+    (folder / "book.txt").write_text(BOOK, encoding="utf-8")
+    (folder / PICTURE).write_bytes((ROOT / "examples" / "slope.png").read_bytes())
+    epub = tmp_path / "book.epub"
+    convert("--to", "epub", folder / "book.txt", "-o", epub)
+    unpacked = tmp_path / "unpacked"
+    zipfile.ZipFile(epub).extractall(unpacked)
+
+    # The part with every construct: vertical lines, each to the left of the one before, ruby
+    # beside its base, and nothing outside the column.
+    browser.open(unpacked / "OEBPS" / "text" / "part-0002.xhtml")
+    lines = browser.evaluate(EPUB_PROBE)
+    report = browser.evaluate(PROBE.replace("document.querySelector('main')", "document.body"))
+    browser.screenshot("epub-part-vertical.png")
+    assert lines == {"mode": "vertical-rl", "rightToLeft": True}
+    assert len(report["ruby"]) == 3 and [r["text"] for r in report["ruby"] if not r["ok"]] == []
+
+    # Every entry of the contents leads to a heading.
+    browser.open(unpacked / "OEBPS" / "nav.xhtml")
+    targets = browser.evaluate("[...document.querySelectorAll('#toc a')].map((a) => a.href)")
+    assert len(targets) == 5
+    for url in targets:
+        browser.open_url("about:blank")  # each link a load of its own, also within one document
+        browser.open_url(url)
+        found = browser.evaluate(
+            "(() => { const h = document.getElementById(location.hash.slice(1)); "
+            "return h ? h.localName + ' ' + h.textContent : null; })()")
+        assert found and found.split()[0] in ("h2", "h3", "h4"), (url, found)
