@@ -15,7 +15,8 @@ import uuid
 import zipfile
 from collections.abc import Callable
 from typing import Any
-from xml.sax.saxutils import escape, quoteattr
+import xml.etree.ElementTree as ET
+from xml.sax.saxutils import escape
 
 from yomika_cli.page import media_type, render_book, stylesheet
 
@@ -71,62 +72,65 @@ def part_name(index: int) -> str:
     return f"text/part-{index + 1:04d}.xhtml"
 
 
-def nav_document(book: dict[str, Any], title: str, has_title_page: bool, has_colophon: bool, vertical: bool) -> str:
-    """The navigation document: the contents from the headings (nested by level), and landmarks."""
+def xml_text(root: ET.Element) -> str:
+    ET.indent(root, space="")
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+
+
+def nav_body(book: dict[str, Any], title: str, has_title_page: bool, has_colophon: bool) -> str:
+    """The navigation document's body: the contents from the headings (nested by level, a level
+    at most one step deeper than the one before) and the landmarks."""
     entries = [(h["level"], f'{part_name(h["section"])}#{h["id"]}', h["text"] or "＊") for h in book["headings"]]
     if not entries:  # a book without headings still has somewhere to go
         entries = [(1, part_name(0), title)]
-    lines = ['<nav epub:type="toc" id="toc">', "<h1>目次</h1>", "<ol>"]
-    depth = 1
-    for i, (level, href, text) in enumerate(entries):
-        level = max(1, min(level, depth + 1 if i else 1))  # a level deeper by one step at most
-        while depth < level:
-            lines[-1] = lines[-1].removesuffix("</li>")
-            lines.append("<ol>")
-            depth += 1
-        while depth > level:
-            lines.append("</ol></li>")
-            depth -= 1
-        lines.append(f"<li><a href={quoteattr(href)}>{escape(text)}</a></li>")
-    while depth > 1:
-        lines.append("</ol></li>")
-        depth -= 1
-    lines += ["</ol>", "</nav>", '<nav epub:type="landmarks" id="landmarks" hidden="hidden">', "<ol>"]
-    if has_title_page:
-        lines.append('<li><a epub:type="titlepage" href="title.xhtml">扉</a></li>')
-    lines.append(f'<li><a epub:type="bodymatter" href="{part_name(0)}">本文</a></li>')
-    if has_colophon:
-        lines.append('<li><a epub:type="colophon" href="colophon.xhtml">奥付</a></li>')
-    lines += ["</ol>", "</nav>", ""]
-    return document(title, "\n".join(lines), vertical, 0, "yomika-nav")
+    body = ET.Element("div")
+    toc = ET.SubElement(body, "nav", {"epub:type": "toc", "id": "toc"})
+    ET.SubElement(toc, "h1").text = "目次"
+    lists = [ET.SubElement(toc, "ol")]  # the open lists, outermost first
+    last: ET.Element | None = None
+    for level, href, text in entries:
+        if level > len(lists) and last is not None:
+            lists.append(ET.SubElement(last, "ol"))
+        while len(lists) > max(level, 1):
+            lists.pop()
+        last = ET.SubElement(lists[-1], "li")
+        ET.SubElement(last, "a", {"href": href}).text = text
+    marks = ET.SubElement(ET.SubElement(body, "nav", {"epub:type": "landmarks", "id": "landmarks", "hidden": "hidden"}), "ol")
+    for present, kind, href, text in ((has_title_page, "titlepage", "title.xhtml", "扉"),
+                                      (True, "bodymatter", part_name(0), "本文"),
+                                      (has_colophon, "colophon", "colophon.xhtml", "奥付")):
+        if present:
+            ET.SubElement(ET.SubElement(marks, "li"), "a", {"epub:type": kind, "href": href}).text = text
+    ET.indent(body, space="")
+    return "".join(ET.tostring(child, encoding="unicode") for child in body) + "\n"
 
 
 def package_document(
     book: dict[str, Any], title: str, identifier: str, modified: str, items: list[tuple[str, str, str, str]],
     spine: list[str], vertical: bool,
 ) -> str:
-    creators = [book["author"], *book["contributors"]] if book["author"] else list(book["contributors"])
-    metadata = [
-        f'<dc:identifier id="book-id">{escape(identifier)}</dc:identifier>',
-        f"<dc:title>{escape(title)}</dc:title>",
-        *(f"<dc:creator>{escape(c)}</dc:creator>" for c in creators),
-        "<dc:language>ja</dc:language>",
-        f'<meta property="dcterms:modified">{modified}</meta>',
-    ]
-    manifest = [
-        f'<item id="{item_id}" href={quoteattr(href)} media-type="{kind}"{f" properties={quoteattr(props)}" if props else ""}/>'
-        for item_id, href, kind, props in items
-    ]
-    direction = "rtl" if vertical else "ltr"
-    return (
-        '<?xml version="1.0" encoding="UTF-8"?>\n'
-        '<package xmlns="http://www.idpf.org/2007/opf" version="3.0" unique-identifier="book-id" xml:lang="ja">\n'
-        '<metadata xmlns:dc="http://purl.org/dc/elements/1.1/">\n' + "\n".join(metadata) + "\n</metadata>\n"
-        "<manifest>\n" + "\n".join(manifest) + "\n</manifest>\n"
-        f'<spine page-progression-direction="{direction}">\n'
-        + "\n".join(f'<itemref idref="{i}"/>' for i in spine)
-        + "\n</spine>\n</package>\n"
-    )
+    ET.register_namespace("", "http://www.idpf.org/2007/opf")
+    ET.register_namespace("dc", "http://purl.org/dc/elements/1.1/")
+    opf, dc = "{http://www.idpf.org/2007/opf}", "{http://purl.org/dc/elements/1.1/}"
+    package = ET.Element(f"{opf}package", {"version": "3.0", "unique-identifier": "book-id",
+                                           "{http://www.w3.org/XML/1998/namespace}lang": "ja"})
+    metadata = ET.SubElement(package, f"{opf}metadata")
+    ET.SubElement(metadata, f"{dc}identifier", {"id": "book-id"}).text = identifier
+    ET.SubElement(metadata, f"{dc}title").text = title
+    for creator in ([book["author"]] if book["author"] else []) + list(book["contributors"]):
+        ET.SubElement(metadata, f"{dc}creator").text = creator
+    ET.SubElement(metadata, f"{dc}language").text = "ja"
+    ET.SubElement(metadata, f"{opf}meta", {"property": "dcterms:modified"}).text = modified
+    manifest = ET.SubElement(package, f"{opf}manifest")
+    for item_id, href, kind, props in items:
+        attributes = {"id": item_id, "href": href, "media-type": kind}
+        if props:
+            attributes["properties"] = props
+        ET.SubElement(manifest, f"{opf}item", attributes)
+    order = ET.SubElement(package, f"{opf}spine", {"page-progression-direction": "rtl" if vertical else "ltr"})
+    for item_id in spine:
+        ET.SubElement(order, f"{opf}itemref", {"idref": item_id})
+    return xml_text(package)
 
 
 def modified_time(epoch: int) -> tuple[str, tuple[int, int, int, int, int, int]]:
@@ -171,7 +175,7 @@ def build_epub(
         kind = media_type(href) or "application/octet-stream"
         items.append((f"picture-{k + 1:03d}", href, kind, ""))
         files.append((href, data))
-    nav = nav_document(book, title, bool(front), bool(book["colophon"]), vertical)
+    nav = document(title, nav_body(book, title, bool(front), bool(book["colophon"])), vertical, 0, "yomika-nav")
     style = stylesheet("book.css") + "\n" + stylesheet("epub.css") + "\n" + book["amount_rules"]
     opf = package_document(book, title, book_identifier(text), stamp, items, spine, vertical)
 
