@@ -15,7 +15,9 @@ Figures:
    for, which would hide the cost of the first request;
 3. scaling: parse_to_html's time per byte at 1, 4, 16 and 64 MB against that at 1 MB;
 4. peak resident memory of one parse_to_html call on the 64 MB text, above what was resident
-   before it, as a multiple of the text's UTF-8 size (in a fresh process).
+   before it, as a multiple of the text's UTF-8 size (in a fresh process);
+5. the converter: the EPUB of the largest book, whole (the reader's page of every part, the
+   package, its compression), in seconds.
 
 The machine is shared and noisy. Every figure is the best of several rounds, the calls compared
 with each other run in the same round, and the ratios are the figures to compare between runs.
@@ -291,6 +293,40 @@ def core_figures(build: Path, corpus: Path) -> list[str]:
 
 
 # ---------------------------------------------------------------------------------------------
+# Figure 5: the converter's e-book
+
+
+def epub_figure(build: Path, books: list[tuple[str, str]], rounds: int) -> list[str]:
+    """Times the EPUB of the largest book with the converter of this checkout and the helper
+    module of `build` (in a fresh process, so that the build's modules are the ones loaded)."""
+    if not books:
+        return ["(no corpus: no book to make an e-book of)"]
+    name, text = max(books, key=lambda b: len(b[1].encode("utf-8")))
+    script = f"""
+import importlib.machinery, importlib.util, sys, time
+from pathlib import Path
+sys.path.insert(0, {str(ROOT / "python")!r})
+for name, pattern in (("yomika_py", "yomika_py*.so"), ("yomika_cli._native", "yomika_cli/_native*.so")):
+    found = sorted(Path({str(build)!r}).glob(pattern))[0]
+    loader = importlib.machinery.ExtensionFileLoader(name, str(found))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_file_location(name, found, loader=loader))
+    loader.exec_module(module)
+    sys.modules[name] = module
+from yomika_cli.epub import build_epub
+text = Path({str(ROOT.parent / "shared" / "corpus")!r}, {name + ".txt"!r}).read_text(encoding="utf-8")
+best = min((lambda t0: (build_epub(text, "x", 0), time.perf_counter() - t0)[1])(time.perf_counter()) for _ in range({rounds}))
+print(best, len(build_epub(text, "x", 0)[0]))
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False)
+    if done.returncode != 0:
+        return [f"(not measured: {done.stderr.strip().splitlines()[-1] if done.stderr.strip() else 'failed'})"]
+    seconds, size = done.stdout.split()
+    mb = len(text.encode("utf-8")) / 1e6
+    return [f"EPUB of {name} ({mb:.2f} MB of text, the largest book): **{float(seconds):.3f} s**, "
+            f"{int(size) / 1e6:.2f} MB of e-book (best of {rounds})"]
+
+
+# ---------------------------------------------------------------------------------------------
 # The machine
 
 
@@ -367,6 +403,7 @@ def main() -> int:
         name = args.baseline_name or str(args.baseline)
         report += module_report("baseline", f"baseline ({name}), measured in the same rounds", rows, peak, args.rounds)
     report += ["## Figure 1: the C++ core per stage", "", *core_figures(build, corpus), ""]
+    report += ["## Figure 5: the converter's e-book", "", *epub_figure(build, books, args.rounds), ""]
     report.append(f"(suite ran in {time.perf_counter() - started:.0f} s)")
 
     text = "\n".join(report) + "\n"

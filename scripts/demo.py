@@ -1,6 +1,6 @@
-"""Converts a notation text (by default the bundled sample) into readable pages with the yomika
-converter: build/demo/<name>.html in horizontal and build/demo/<name>-vertical.html in vertical
-writing."""
+"""Converts a notation text (by default the bundled sample) with the yomika converter into what a
+reader opens: build/demo/<name>.html (horizontal writing), build/demo/<name>-vertical.html
+(vertical writing) and build/demo/<name>.epub (an e-book, vertical)."""
 
 import sys
 from pathlib import Path
@@ -11,11 +11,12 @@ ROOT = Path(__file__).resolve().parent.parent
 source = Path(sys.argv[1]) if len(sys.argv) > 1 else ROOT / "examples" / "sample.txt"
 out = ROOT / "build" / "demo"
 status = 0
-for suffix, options in (("", []), ("-vertical", ["--vertical"])):
-    page = out / f"{source.stem}{suffix}.html"
-    if yomika_cli.main([*options, str(source), "-o", str(page)]) == 0:
-        print(f"wrote {page.relative_to(ROOT) if page.is_relative_to(ROOT) else page}")
+for name, options in ((f"{source.stem}.html", []), (f"{source.stem}-vertical.html", ["--vertical"]),
+                      (f"{source.stem}.epub", ["--to", "epub"])):
+    target = out / name
+    if yomika_cli.main([*options, str(source), "-o", str(target)]) == 0:
+        print(f"wrote {target.relative_to(ROOT) if target.is_relative_to(ROOT) else target}")
     else:
         status = 1
-print("open them in a browser; `yomika --help` shows what else the converter does")
+print("open the pages in a browser and the e-book in a reader; `yomika --help` shows what else the converter does")
 sys.exit(status)

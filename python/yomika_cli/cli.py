@@ -32,6 +32,8 @@ examples:
   yomika book.txt > book.html           a readable page (UTF-8 or Shift_JIS, detected)
   yomika --vertical book.zip -o book.html
                                         the Shift_JIS text inside a zip, as a vertical page
+  yomika --to epub book.zip -o book.epub
+                                        an e-book (EPUB 3), vertical, right to left
   yomika --to json book.txt             nodes, pairs and diagnostics as one JSON object
   yomika --to text book.txt             the notation written back in its one fixed form
   yomika -j 2 -o pages/ *.zip           one page per input, in two processes
@@ -66,7 +68,12 @@ def _parser() -> argparse.ArgumentParser:
                    help="output file, - for standard output, or a folder (one file per input; end it with /)")
     p.add_argument("--encoding", metavar="NAME", help="input encoding (default: detect UTF-8 or CP932)")
     p.add_argument("--member", metavar="NAME", help="the file to read inside a zip archive (default: the largest .txt)")
-    p.add_argument("--vertical", action="store_true", help="vertical writing for --to page")
+    p.add_argument("--vertical", action="store_true", help="vertical writing (the default for --to epub)")
+    p.add_argument("--horizontal", action="store_true", help="horizontal writing (the default for --to page)")
+    p.add_argument("--keep-legend", action="store_true",
+                   help="keep the notation's legend at the start of a book (--to page, epub); left out by default")
+    p.add_argument("--report-notes", action="store_true",
+                   help="count, by keyword, the notes the page cannot draw (standard error)")
     p.add_argument("-q", "--quiet", action="store_true", help="do not print diagnostics and notes")
     p.add_argument("--strict", action="store_true", help="fail a file that has any error diagnostic")
     p.add_argument("-j", "--jobs", type=int, default=1, metavar="N", help="convert in N processes")
@@ -80,18 +87,35 @@ def _targets(args: argparse.Namespace, inputs: list[str]) -> list[str | None]:
         raise UsageError("-j needs a positive number of processes")
     if inputs.count("-") > 1:
         raise UsageError("standard input can be read only once")
-    if args.vertical and args.to != "page":
-        raise UsageError(f"--vertical applies to --to page, not to --to {args.to}")
+    books = ("page", "epub")
+    for flag, given in (("--vertical", args.vertical), ("--horizontal", args.horizontal), ("--keep-legend", args.keep_legend)):
+        if given and args.to not in books:
+            raise UsageError(f"{flag} applies to --to page and --to epub, not to --to {args.to}")
+    if args.vertical and args.horizontal:
+        raise UsageError("--vertical and --horizontal exclude each other")
     if args.encoding:
         try:
             "".encode(args.encoding)
         except LookupError:
             raise UsageError(f"unknown encoding: {args.encoding}") from None
     targets = output_targets(args.output, inputs, args.to)
-    if len(inputs) > 1 and targets[0] is None and args.to == "page":
-        raise UsageError("several pages cannot share standard output (a page is one document); use -o FOLDER/")
+    if len(inputs) > 1 and targets[0] is None and args.to in books:
+        raise UsageError(f"several {'pages' if args.to == 'page' else 'e-books'} cannot share standard output "
+                         "(each is one document); use -o FOLDER/")
+    if args.to == "epub" and targets[0] is None and sys.stdout.isatty():
+        raise UsageError("an e-book is not for a terminal; give -o FILE.epub or redirect standard output")
     refuse_inputs_as_outputs(inputs, targets)
     return targets
+
+
+def _source_date_epoch() -> int | None:
+    """SOURCE_DATE_EPOCH, the time reproducible builds stamp their outputs with, when set."""
+    value = os.environ.get("SOURCE_DATE_EPOCH", "").strip()
+    if not value:
+        return None
+    if not value.isdigit():
+        raise UsageError(f"SOURCE_DATE_EPOCH must be a whole number of seconds, not {value!r}")
+    return int(value)
 
 
 def _start_worker() -> None:
@@ -136,16 +160,20 @@ def _results(inputs: list[str], options: Options, jobs: int, progress: Progress)
 
 def _deliver(result: Result, target: str | None, json_lines: bool) -> None:
     """Writes a converted result; a write that fails makes the result a failure."""
-    if result.failed or result.output is None:
+    if result.failed or (result.output is None and result.data is None):
         return
-    output = result.output
-    if json_lines:  # one object per input, with the file it came from
-        output = '{"file":' + json.dumps(result.name, ensure_ascii=False) + "," + output[1:]
+    if result.data is not None:
+        data = result.data
+    else:
+        output = result.output or ""
+        if json_lines:  # one object per input, with the file it came from
+            output = '{"file":' + json.dumps(result.name, ensure_ascii=False) + "," + output[1:]
+        data = output.encode("utf-8")
     try:
         if target is None:
-            write_stdout(output.encode("utf-8"))
+            write_stdout(data)
         else:
-            write_atomically(target, output.encode("utf-8"))
+            write_atomically(target, data)
     except BrokenPipeError:
         raise
     except OSError as e:
@@ -159,6 +187,7 @@ def main(argv: list[str] | None = None) -> int:
     inputs: list[str] = args.inputs or ["-"]
     try:
         targets = _targets(args, inputs)
+        epoch = _source_date_epoch()
     except UsageError as e:
         parser.error(str(e))
     try:
@@ -168,7 +197,9 @@ def main(argv: list[str] | None = None) -> int:
         return 1
 
     options: Options = {"encoding": args.encoding, "member": args.member, "to": args.to,
-                        "vertical": args.vertical, "strict": args.strict}
+                        "vertical": args.vertical, "horizontal": args.horizontal, "strict": args.strict,
+                        "keep_legend": args.keep_legend, "report_notes": args.report_notes,
+                        "epoch": epoch}
     sizes = [input_size(path) for path in inputs]
     progress = Progress(inputs, sizes)
     json_lines = args.to == "json" and len(inputs) > 1 and targets[0] is None

@@ -2,18 +2,20 @@
 
 from __future__ import annotations
 
+import json
 import os
 from dataclasses import dataclass, field
-from typing import TypedDict
+from typing import Any, TypedDict
 
 import yomika_py
 
-from yomika_cli.diagnostics import diagnostic_lines
+from yomika_cli.diagnostics import diagnostic_lines, page_warnings
+from yomika_cli.epub import build_epub
 from yomika_cli.errors import DecodeError
-from yomika_cli.page import page_title, render_page
-from yomika_cli.reading import read_source
+from yomika_cli.page import book_title, data_uri, render_book, render_page
+from yomika_cli.reading import Source, open_source
 
-FORMATS = ("page", "html", "json", "text")
+FORMATS = ("page", "epub", "html", "json", "text")
 
 
 class Options(TypedDict):
@@ -21,52 +23,91 @@ class Options(TypedDict):
     member: str | None
     to: str
     vertical: bool
+    horizontal: bool
     strict: bool
+    keep_legend: bool
+    report_notes: bool
+    epoch: int | None  # SOURCE_DATE_EPOCH for e-books; the input's modification time when None
 
 
 @dataclass
 class Result:
     name: str
     output: str | None = None
+    data: bytes | None = None  # an output that is not text (an e-book)
     messages: list[str] = field(default_factory=list)  # notes and diagnostics, silenced by --quiet
     problem: str | None = None  # why the file failed; always printed
     errors: int = 0
     failed: bool = False
+    undrawn: dict[str, int] = field(default_factory=dict)  # notes the page cannot draw, by keyword
 
 
-def convert_text(text: str, name: str, to: str = "page", vertical: bool = False, strict: bool = False) -> Result:
-    """Converts one decoded text; diagnostics come back as formatted messages, in text order."""
+def _undrawn_json(undrawn: dict[str, int]) -> str:
+    return json.dumps(undrawn, ensure_ascii=False, separators=(",", ":"), sort_keys=True)
+
+
+def convert_source(source: Source, name: str, options: Options) -> Result:
+    """Converts one input read; diagnostics come back as formatted messages, in text order."""
+    text, to = source.text, options["to"]
     result = Result(name)
     doc = yomika_py.Document(text)
     report = doc.diagnostics()
-    result.messages, result.errors = diagnostic_lines(text, name, report)
-    if strict and result.errors:
+    book: dict[str, Any] | None = None
+    epub: bytes | None = None
+    if to == "page":
+        book = render_book(text, data_uri(source.picture), options["keep_legend"])
+    elif to == "epub":
+        epoch = options["epoch"] if options["epoch"] is not None else int(source.modified)
+        epub, book = build_epub(text, os.path.basename(name), epoch, not options["horizontal"], source.picture,
+                                options["keep_legend"])
+    elif to == "json" or options["report_notes"]:
+        book = render_book(text)
+    extra = page_warnings(book) if book is not None and to in ("page", "epub") else []
+    result.messages, result.errors = diagnostic_lines(text, name, report, extra)
+    if book is not None:
+        result.undrawn = dict(book["undrawn"])
+    if options["report_notes"]:
+        for keyword, count in sorted(result.undrawn.items(), key=lambda kv: (-kv[1], kv[0])):
+            result.messages.append(f"{name}: note: the page cannot draw ［＃{keyword}］ ({count}×)")
+    if options["strict"] and result.errors:
         result.failed = True
         result.problem = f"{name}: error: {result.errors} error diagnostic(s), not converted (--strict)"
         return result
     if to == "page":
-        fragment = doc.to_html()
-        result.output = render_page(fragment, page_title(fragment, os.path.basename(name)), vertical)
+        assert book is not None
+        result.output = render_page(book, book_title(book, os.path.basename(name)), options["vertical"])
+    elif to == "epub":
+        result.data = epub
     elif to == "html":
         result.output = doc.to_html()
     elif to == "json":
-        result.output = '{"nodes":' + doc.nodes() + ',"pairs":' + doc.pairs() + ',"diagnostics":' + report + "}\n"
+        result.output = (
+            '{"nodes":' + doc.nodes() + ',"pairs":' + doc.pairs() + ',"diagnostics":' + report
+            + ',"undrawn_notes":' + _undrawn_json(result.undrawn) + "}\n"
+        )
     else:
         result.output = doc.serialize()
     return result
+
+
+def convert_text(text: str, name: str, to: str = "page", vertical: bool = False, strict: bool = False) -> Result:
+    """Converts one decoded text (no pictures beside it)."""
+    options: Options = {"encoding": None, "member": None, "to": to, "vertical": vertical, "horizontal": False,
+                        "strict": strict, "keep_legend": False, "report_notes": False, "epoch": None}
+    return convert_source(Source(text), name, options)
 
 
 def convert_path(path: str, options: Options) -> Result:
     """Reads and converts one input ("-" is standard input); a failure is the file's own."""
     name = "<stdin>" if path == "-" else path
     try:
-        text, notes = read_source(path, options["encoding"], options["member"])
+        source = open_source(path, options["encoding"], options["member"])
     except (DecodeError, OSError) as e:
         reason = e.strerror if isinstance(e, OSError) and e.strerror else str(e)
         return Result(name, problem=f"{name}: error: {reason}", failed=True)
     try:
-        result = convert_text(text, name, options["to"], options["vertical"], options["strict"])
+        result = convert_source(source, name, options)
     except ValueError as e:  # sources beyond the 4 GiB offset limit
         return Result(name, problem=f"{name}: error: {e}", failed=True)
-    result.messages[:0] = [f"{name}: note: {note}" for note in notes]
+    result.messages[:0] = [f"{name}: note: {note}" for note in source.notes]
     return result

@@ -5,6 +5,7 @@ from __future__ import annotations
 import bisect
 import json
 import re
+from collections.abc import Sequence
 from typing import Any
 
 from yomika_cli import _native
@@ -47,13 +48,28 @@ def _message(item: dict[str, Any], spanned: str) -> str:
         return f"unclosed {spanned}"
     if kind == "unmatched_close":
         return f"unmatched {spanned}"
+    if kind == "block_left_open":
+        return f"block left open: {spanned}"
+    if kind == "block_close_without_open":
+        return f"block end with no block open: {spanned}"
     return kind.replace("_", " ")
 
 
-def diagnostic_lines(text: str, name: str, report: str) -> tuple[list[str], int]:
-    """The diagnostics of a `diagnostics()` report on `text`, one formatted line each in text
-    order, and how many of them are errors."""
-    items = sorted(json.loads(report)["data"], key=lambda item: item["span"]["start"])
+def page_warnings(book: dict[str, Any]) -> list[dict[str, Any]]:
+    """The blocks a page shows and its text leaves unbalanced, as items of a diagnostics report."""
+    return [
+        {"kind": w["kind"], "severity": "warning",
+         "span": {"start": w["offset"], "end": w["offset"] + len(w["note"].encode("utf-8"))}}
+        for w in book["warnings"]
+    ]
+
+
+def diagnostic_lines(
+    text: str, name: str, report: str, extra: Sequence[dict[str, Any]] = ()
+) -> tuple[list[str], int]:
+    """The diagnostics of a `diagnostics()` report on `text` and any `extra` items of the same
+    form, one formatted line each in text order, and how many of them are errors."""
+    items = sorted([*json.loads(report)["data"], *extra], key=lambda item: item["span"]["start"])
     if not items:
         return [], 0
     # Spans index the sanitized text; the core carries them back to the file's own bytes.

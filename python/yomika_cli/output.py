@@ -15,7 +15,7 @@ from collections.abc import Iterator
 
 from yomika_cli.errors import OutputError, UsageError
 
-SUFFIXES = {"page": ".html", "html": ".html", "json": ".json", "text": ".txt"}
+SUFFIXES = {"page": ".html", "epub": ".epub", "html": ".html", "json": ".json", "text": ".txt"}
 _CHUNK = 1 << 20  # a stop request waits for at most one chunk of a large write
 
 

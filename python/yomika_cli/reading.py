@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import io
 import os
+import posixpath
 import sys
+import time
 import zipfile
 import zlib
+from dataclasses import dataclass, field
 
 from yomika_cli.errors import DecodeError, UsageError
 
@@ -96,31 +99,86 @@ def _unpack(archive: zipfile.ZipFile, member: zipfile.ZipInfo) -> bytes:
         raise DecodeError(f"cannot unpack the zip archive: {name} is damaged ({e})") from None
 
 
-def read_source(
-    path: str, encoding: str | None = None, member: str | None = None
-) -> tuple[str, list[str]]:
-    """Reads one input ("-" is standard input), unpacking a zip archive when it is one. Returns
-    the text and notes for the reader (which file of an archive was taken)."""
+# Pictures a book names are looked for beside its text; one larger than this is not taken.
+PICTURE_LIMIT = 64 << 20
+
+
+@dataclass
+class Source:
+    """One input read: its text, notes for the reader, and where the pictures its text names are
+    (the text's folder, or the archive it came from)."""
+
+    text: str
+    notes: list[str] = field(default_factory=list)
+    modified: float = 0.0  # the input's modification time (now, for standard input)
+    folder: str | None = None  # a text file's folder
+    archive: bytes | None = None  # a zip archive's bytes
+    member: str = ""  # the text's name inside the archive
+
+    def picture(self, name: str) -> tuple[str, bytes] | None:
+        """The picture a note names (a file name, or a path below the text's folder), as its
+        name inside an e-book and its bytes; None when there is no such file. Names that climb
+        out of the text's folder are never followed."""
+        parts = [p for p in name.replace("\\", "/").split("/") if p not in ("", ".")]
+        if not parts or ".." in parts:
+            return None
+        relative = "/".join(parts)
+        if self.archive is not None:
+            return self._picture_in_archive(relative)
+        if self.folder is None:
+            return None
+        path = os.path.join(self.folder, *parts)
+        try:
+            if os.path.getsize(path) > PICTURE_LIMIT:
+                return None
+            with open(path, "rb") as f:
+                return relative, f.read()
+        except OSError:
+            return None
+
+    def _picture_in_archive(self, relative: str) -> tuple[str, bytes] | None:
+        assert self.archive is not None
+        with _open_archive(self.archive) as archive:
+            files = [m for m in archive.infolist() if not m.is_dir() and not m.filename.startswith("__MACOSX/")]
+            beside = posixpath.join(posixpath.dirname(self.member), relative)
+            # Beside the text first, then anywhere in the archive by the same name.
+            found = [m for m in files if m.filename == beside] or [
+                m for m in files if m.filename.rsplit("/", 1)[-1] == relative.rsplit("/", 1)[-1]
+            ]
+            if not found or found[0].file_size > PICTURE_LIMIT:
+                return None
+            try:
+                return relative, _unpack(archive, found[0])
+            except DecodeError:
+                return None
+
+
+def open_source(path: str, encoding: str | None = None, member: str | None = None) -> Source:
+    """Reads one input ("-" is standard input), unpacking a zip archive when it is one."""
     if path == "-":
         data = sys.stdin.buffer.read()
+        modified = time.time()
     else:
         with open(path, "rb") as f:
             data = f.read()
+            modified = os.fstat(f.fileno()).st_mtime
     notes: list[str] = []
     if data[:4] in (b"PK\x03\x04", b"PK\x05\x06") or path.lower().endswith(".zip"):
         with _open_archive(data) as archive:
             chosen = _choose_member(archive, member, notes)
-            data = _unpack(archive, chosen)
+            text_bytes = _unpack(archive, chosen)
         try:
-            return decode_bytes(data, encoding)[0], notes
+            text = decode_bytes(text_bytes, encoding)[0]
         except DecodeError as e:
             raise DecodeError(f"{chosen.filename}: {e}") from None
-    return decode_bytes(data, encoding)[0], notes
+        return Source(text, notes, modified, archive=data, member=chosen.filename)
+    folder = None if path == "-" else os.path.dirname(os.path.abspath(path))
+    return Source(decode_bytes(data, encoding)[0], notes, modified, folder=folder)
 
 
 def read_input(path: str, encoding: str | None = None) -> str:
-    """Reads one input ("-" is standard input), unpacking a zip archive when it is one."""
-    return read_source(path, encoding)[0]
+    """Reads one input's text ("-" is standard input), unpacking a zip archive when it is one."""
+    return open_source(path, encoding).text
 
 
 def input_size(path: str) -> int:

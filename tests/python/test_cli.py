@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-pytest.importorskip("yomika_cli")
+yomika_cli = pytest.importorskip("yomika_cli")
 
 BOOK = "吾輩の記\n著者\n\n　｜吾輩《わがはい》は猫である。名前はまだ無い。\n［＃改ページ］\n終わり\n"
 
@@ -112,14 +112,15 @@ def test_formats(tmp_path, fmt):
     doc = yomika_py.Document(BOOK)
     if fmt == "json":
         data = json.loads(out)
-        assert list(data) == ["nodes", "pairs", "diagnostics"]
+        assert list(data) == ["nodes", "pairs", "diagnostics", "undrawn_notes"]
         assert data["nodes"] == json.loads(doc.nodes())
     elif fmt == "text":
         assert out == doc.serialize()
     elif fmt == "html":
         assert out == doc.to_html()
     else:
-        assert doc.to_html() in out
+        sections = yomika_cli.render_book(BOOK)["sections"]
+        assert len(sections) == 2 and all(section["html"] in out for section in sections)
 
 
 def test_undecodable_file_fails_alone(tmp_path):
@@ -452,8 +453,9 @@ def test_several_inputs_to_standard_output(tmp_path, fmt):
     if fmt == "json":  # JSON Lines: one object per input, named
         objects = [json.loads(line) for line in out.splitlines()]
         assert objects == [{"file": path, "nodes": json.loads(doc.nodes()), "pairs": json.loads(doc.pairs()),
-                            "diagnostics": json.loads(doc.diagnostics())} for path, doc in zip(paths, docs)]
-        assert all(list(o) == ["file", "nodes", "pairs", "diagnostics"] for o in objects)
+                            "diagnostics": json.loads(doc.diagnostics()), "undrawn_notes": {}}
+                           for path, doc in zip(paths, docs)]
+        assert all(list(o) == ["file", "nodes", "pairs", "diagnostics", "undrawn_notes"] for o in objects)
     else:
         assert out == "".join(doc.to_html() if fmt == "html" else doc.serialize() for doc in docs)
 

@@ -1,96 +1,117 @@
-"""The converter's page around the fragment: paragraphs with indented or end-aligned lines are cut
-into one block per line without losing, repeating or mis-nesting anything, and the rules for the
-amounts in use are added."""
+"""The converter's page of a book: one well-formed document with the book's parts in order, the
+rules for the amounts it uses, pictures taken from beside the text (never from outside its
+folder), the legend left out unless kept, and the notes and blocks a reader should hear about."""
 
 import re
-from html.parser import HTMLParser
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+import zipfile
 
 import pytest
 
 yomika_cli = pytest.importorskip("yomika_cli")
-import yomika_py  # noqa: E402
+
+PNG = (
+    b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x00\x00\x01\x00\x00\x00\x01\x08\x02\x00\x00\x00\x90wS\xde"
+    b"\x00\x00\x00\x0cIDATx\x9cc\xf8\xcf\xc0\x00\x00\x03\x01\x01\x00\xc9\xfe\x92\xef\x00\x00\x00\x00IEND\xaeB`\x82"
+)
+RULE = "-" * 55
+BOOK = (
+    f"本の題\n著者名\n\n{RULE}\n【テキスト中に現れる記号について】\n（例）［＃ここから２字下げ］\n{RULE}\n\n"
+    "［＃３字下げ］一［＃「一」は中見出し］\n　本文の一行目。\n［＃挿絵（fig.png）入る］\n"
+    "［＃地図（../secret.png、横30×縦20）入る］\n\n底本：「本の題」出版社\n"
+)
 
 
-class Reader(HTMLParser):
-    """Collects the visible text and every nesting fault of a piece of HTML."""
-
-    VOID = {"br", "meta"}
-
-    def __init__(self, markup: str):
-        super().__init__(convert_charrefs=True)
-        self.open, self.faults, self.text, self.lines = [], [], [], []
-        self.feed(markup)
-        self.close()
-        self.faults += self.open
-
-    def handle_starttag(self, tag, attrs):
-        if tag not in self.VOID:
-            self.open.append(tag)
-        if ("class", "yomika-line") in attrs:
-            self.lines.append(dict(attrs))
-
-    def handle_startendtag(self, tag, attrs):  # <br />
-        self.handle_starttag(tag, attrs)
-
-    def handle_endtag(self, tag):
-        if not self.open or self.open.pop() != tag:
-            self.faults.append(tag)
-
-    def handle_data(self, data):
-        self.text.append(data)
+def run(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "yomika_cli", *map(str, args)], capture_output=True, timeout=120,
+                          cwd=cwd)
 
 
 def main_of(page: str) -> str:
     return re.search(r'<main class="yomika-text">\n(.*)</main>', page, re.S).group(1)
 
 
-@pytest.mark.parametrize(
-    "source,lines",
-    [
-        ("本文\n［＃３字下げ］字下げ\n終わり", [{}, {"data-indent": "3"}, {}]),
-        ("［＃地付き］署名\n［＃地から２字上げ］日付", [{"data-align-end": "0"}, {"data-align-end": "2"}]),
-        ("［＃２字下げ］［＃地付き］両方", [{"data-indent": "2", "data-align-end": "0"}]),
-        # A warichu note, with ruby inside, running over two lines: they stay one block.
-        ("前［＃割り注］｜漢字《かんじ》の注\n続き《つづき》［＃割り注終わり］後\n［＃地付き］署名",
-         [{}, {"data-align-end": "0"}]),
-        ("［＃割り注］甲\n［＃地付き］乙\n［＃割り注］丙［＃割り注終わり］\n［＃２字下げ］丁", [{}]),
-        ("一段落目\n\n［＃４字下げ］二段落目\n\n三段落目\n四行目", [{"data-indent": "4"}]),
-        ("印のない段落\n二行目", []),
-    ],
-    ids=["indent", "align_end", "both", "warichu_across_lines", "unclosed_warichu", "only_marked_paragraphs",
-         "unmarked"],
-)
-def test_marked_paragraphs_become_lines(source, lines):
-    fragment = yomika_py.parse_to_html(source)
-    body = main_of(yomika_cli.render_page(fragment, "t"))
-    page, plain = Reader(body), Reader(fragment)
-    assert page.faults == [] and plain.faults == []
-    assert "".join(page.text).replace("\n", "") == "".join(plain.text).replace("\n", "")
-    assert [{k: v for k, v in line.items() if k != "class"} for line in page.lines] == lines
+def test_the_page_holds_the_parts_in_order_as_xml(tmp_path):
+    (tmp_path / "book.txt").write_text(BOOK, encoding="utf-8")
+    r = run(tmp_path / "book.txt")
+    assert r.returncode == 0, r.stderr
+    page = r.stdout.decode("utf-8")
+    assert "<title>本の題 — 著者名</title>" in page
+    main = ET.fromstring(f"<main>{main_of(page)}</main>")  # the body is XML as it stands
+    assert [child.tag for child in main] == ["header", "nav", "section", "footer"]
+    assert [a.get("href") for a in main.iter("a")] == ["#" + h.get("id") for h in main.iter("h3")]
+    assert "テキスト中に現れる記号について" not in page and "yomika-container-indent" not in page
 
 
 @pytest.mark.parametrize(
-    "source,rules",
-    [
-        ("［＃３字下げ］甲\n［＃３字下げ］乙", ['.yomika-line[data-indent="3"] { padding-inline-start: 3em; }']),
-        ("［＃地から２字上げ］甲", ['.yomika-line[data-align-end="2"] { padding-inline-end: 2em; }']),
-        ("［＃ここから５字下げ］\n甲\n［＃ここで字下げ終わり］",
-         ['.yomika-container-indent[data-amount="5"] { padding-inline-start: 5em; }']),
-        ("［＃ここから地から１字上げ］\n甲\n［＃ここで地付き終わり］",
-         ['.yomika-container-align-end[data-offset="1"] { padding-inline-end: 1em; }']),
-        ("［＃地付き］甲\n［＃ここから地付き］\n乙\n［＃ここで地付き終わり］", []),
-    ],
-    ids=["line_indent_once", "line_align_end", "block_indent", "block_align_end", "zero_amounts"],
+    "where",
+    ["beside", "archive", "archive_elsewhere"],
 )
-def test_amount_rules_for_what_the_page_uses(source, rules):
-    page = yomika_cli.render_page(yomika_py.parse_to_html(source), "t")
-    style = re.search(r"<style>\n(.*)</style>", page, re.S).group(1)
-    assert re.findall(r"^\.yomika-(?:line|container-\w+(?:-end)?)\[data-[a-z-]+=.*$", style, re.M) == rules
+def test_pictures_are_embedded_from_beside_the_text(tmp_path, where):
+    (tmp_path / "secret.png").write_bytes(PNG)  # outside the text's folder: never taken
+    folder = tmp_path / "book"
+    folder.mkdir()
+    if where == "beside":
+        source = folder / "book.txt"
+        source.write_text(BOOK, encoding="utf-8")
+        (folder / "fig.png").write_bytes(PNG)
+    else:
+        source = folder / "book.zip"
+        with zipfile.ZipFile(source, "w") as z:
+            z.writestr("book/book.txt", BOOK.encode("cp932"))
+            z.writestr("book/fig.png" if where == "archive" else "pictures/fig.png", PNG)
+    r = run(source)
+    assert r.returncode == 0, r.stderr
+    figures = re.findall(r'<figure class="yomika-figure">(.*?)</figure>', r.stdout.decode("utf-8"))
+    assert len(figures) == 2
+    assert figures[0].startswith('<img src="data:image/png;base64,iVBORw0KGgo')
+    assert 'class="yomika-figure-missing" style="width: 30px; aspect-ratio: 30 / 20;"' in figures[1]
 
 
-@pytest.mark.parametrize("lines", [1000, 8000])
-def test_page_grows_by_a_fixed_amount_per_line(lines):
-    # Notes opened on every line and never closed nest ever deeper; the page must not repeat them.
-    fragment = yomika_py.parse_to_html("［＃割り注］甲\n" * lines + "［＃地付き］乙")
-    page = main_of(yomika_cli.render_page(fragment, "t"))
-    assert len(page) < len(fragment) + 100
+def test_the_legend_is_kept_on_request(tmp_path):
+    path = tmp_path / "book.txt"
+    path.write_text(BOOK, encoding="utf-8")
+    kept = run("--keep-legend", path).stdout.decode("utf-8")
+    assert '<section class="yomika-legend">' in kept and "<p>（例）［＃ここから２字下げ］</p>" in kept
+    refused = run("--keep-legend", "--to", "html", path)
+    assert refused.returncode == 2 and b"--keep-legend applies to --to page" in refused.stderr
+
+
+def test_notes_the_page_cannot_draw_are_reported(tmp_path):
+    path = tmp_path / "n.txt"
+    path.write_text("甲［＃ほげ］乙［＃ほげ］丙［＃「丙」は謎］\n", encoding="utf-8")
+    r = run("--report-notes", "--to", "json", path)
+    assert r.returncode == 0
+    assert r.stdout.decode("utf-8").rstrip().endswith('"undrawn_notes":{"「…」は謎":1,"ほげ":2}}')
+    assert r.stderr.decode("utf-8").splitlines() == [
+        f"{path}: note: the page cannot draw ［＃ほげ］ (2×)",
+        f"{path}: note: the page cannot draw ［＃「…」は謎］ (1×)",
+    ]
+
+
+def test_unbalanced_blocks_are_reported_where_the_file_has_them(tmp_path):
+    path = tmp_path / "b.txt"
+    path.write_bytes("一行目\r\n［＃ここで字下げ終わり］\r\n［＃ここから太字］\r\n本文\r\n".encode("utf-8"))
+    r = run(path)
+    assert r.returncode == 0
+    assert r.stderr.decode("utf-8").splitlines() == [
+        f"{path}:2:1: warning: block end with no block open: ［＃ここで字下げ終わり］",
+        f"{path}:3:1: warning: block left open: ［＃ここから太字］",
+    ]
+
+
+@pytest.mark.parametrize(
+    "unit",
+    ["［＃割り注］甲［＃太字］\n", "［＃ここから２字下げ］\n［＃ここから太字］\n乙\n［＃改ページ］\n"],
+    ids=["ranges_never_closed", "blocks_never_closed"],
+)
+def test_page_grows_by_a_fixed_amount_per_line(unit):
+    # Ranges opened on every line and blocks opened on every page, never closed, nest ever deeper;
+    # each line and each part opens them again, and must not open all of them.
+    def size(n):
+        book = yomika_cli.render_book(unit * n + "［＃地付き］乙")
+        return sum(len(s["html"]) for s in book["sections"])
+
+    assert size(8000) < 9 * size(1000)

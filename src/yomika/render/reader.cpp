@@ -22,6 +22,13 @@ namespace {
 // that no document of an e-book is huge.
 constexpr std::size_t kSectionBytes = 192 * 1024;
 
+// Ranges a line can have open, and blocks the text can have open, at once. Each new line opens
+// the ranges the last one left open again, and each new part the blocks: without a bound, a text
+// that opens one on every line and never closes it would cost the square of its length. Real
+// books nest a few deep; openers past the bound are left out.
+constexpr std::size_t kMaxRanges = 16;
+constexpr std::size_t kMaxBlocks = 32;
+
 // ---- Plain text ----------------------------------------------------------------------------
 
 void append_utf8(uint32_t cp, std::string& out) {
@@ -447,6 +454,7 @@ class BodyWriter {
   static std::string close_tag(const Block&) { return "</div>\n"; }
 
   void open_block(Block b) {
+    if (blocks_.size() >= kMaxBlocks) return;
     emit(b.open);
     blocks_.push_back(std::move(b));
   }
@@ -757,6 +765,7 @@ class BodyWriter {
             c.end_offset = node.a;
           } else {
             // Text after a mid-line ［＃地付き］ is set flush to the end of the line.
+            if (levels.size() > kMaxRanges) continue;
             Level lv;
             lv.open = "<span class=\"" + class_name(node_css(NodeKind::AlignEnd)) + "\" data-offset=\"" + number(node.a) + "\">";
             lv.close = "</span>";
@@ -780,6 +789,9 @@ class BodyWriter {
       }
       const AnnotationRec& a = node.annotation();
       if (a.kind == AnnotationKind::WarichuOpen) {
+        bool open_already = false;
+        for (const Level& other : levels) open_already = open_already || other.warichu;
+        if (open_already || levels.size() > kMaxRanges) continue;
         Level lv;
         lv.open = "<span class=\"" + class_name(node_css(NodeKind::Warichu)) + "\">";
         lv.close = "</span>";
@@ -842,6 +854,10 @@ class BodyWriter {
           c.heading = n.amount;
           continue;
         }
+        // A range already open in the line (bold inside bold) or one too many adds nothing.
+        bool open_already = false;
+        for (const Level& other : levels) open_already = open_already || n.closes_same(other.note);
+        if (open_already || levels.size() > kMaxRanges) continue;
         Level lv;
         lv.note = n;
         if (n.kind == NoteKind::Heading) {

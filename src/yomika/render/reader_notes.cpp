@@ -244,6 +244,11 @@ bool ReaderNote::closes(const ReaderNote& open) const {
   return true;
 }
 
+bool ReaderNote::closes_same(const ReaderNote& other) const {
+  if (kind != other.kind || kind != NoteKind::Style || style != other.style) return false;
+  return style != Style::Bouten || (amount == other.amount && side == other.side);
+}
+
 ReaderNote read_note(std::string_view raw) {
   ReaderNote n;
   constexpr std::string_view kOpen = vocab::kNoteOpen, kClose = vocab::kNoteClose;

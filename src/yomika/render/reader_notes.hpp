@@ -57,6 +57,9 @@ struct ReaderNote {
 
   // Whether a closing note ends what this opening note began.
   bool closes(const ReaderNote& open) const;
+  // Whether two opening notes set the same thing (bold and bold; sizes of any steps), so that
+  // the second inside the first adds nothing.
+  bool closes_same(const ReaderNote& other) const;
 };
 
 // What the note ［＃…］ says; `raw` is the note as written, brackets included.
