@@ -33,9 +33,10 @@ inline constexpr auto kDigitPairs = [] {
 }();
 }  // namespace detail
 
-// Writes the decimal_length(v) digits of v to [out, out + decimal_length(v)).
-inline void write_decimal(uint32_t v, char* out, unsigned length) {
-  char* p = out + length;
+// Writes the digits of v so that they end at `end`, and returns where they begin: for a writer
+// that has room for kMaxDecimalDigits and need not know the length first.
+inline char* decimal_before(char* end, uint32_t v) {
+  char* p = end;
   while (v >= 100) {
     const unsigned pair = (v % 100) * 2;
     v /= 100;
@@ -48,7 +49,11 @@ inline void write_decimal(uint32_t v, char* out, unsigned length) {
   } else {
     *--p = static_cast<char>('0' + v);
   }
+  return p;
 }
+
+// Writes the decimal_length(v) digits of v to [out, out + decimal_length(v)).
+inline void write_decimal(uint32_t v, char* out, unsigned length) { decimal_before(out + length, v); }
 
 namespace detail {
 constexpr bool lengths_hold_at_every_power_of_ten() {

@@ -24,9 +24,9 @@ void NewlineCappedWriter::put_char(uint32_t cp) {
 
 void NewlineCappedWriter::put_number(uint32_t value) {
   char digits[kMaxDecimalDigits];
-  const unsigned n = decimal_length(value);
-  write_decimal(value, digits, n);
-  put(std::string_view(digits, n));
+  char* const end = digits + kMaxDecimalDigits;
+  const char* begin = decimal_before(end, value);
+  put(std::string_view(begin, static_cast<std::size_t>(end - begin)));
 }
 
 namespace {

@@ -76,9 +76,9 @@ class Writer {
 
   void number(uint32_t v) {
     char digits[kMaxDecimalDigits];
-    const unsigned n = decimal_length(v);
-    write_decimal(v, digits, n);
-    raw(std::string_view(digits, n));
+    char* const end = digits + kMaxDecimalDigits;
+    const char* begin = decimal_before(end, v);
+    raw(std::string_view(begin, static_cast<std::size_t>(end - begin)));
   }
 
   // {"start":S,"end":E}
