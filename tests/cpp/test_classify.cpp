@@ -232,6 +232,8 @@ TEST(classify_keyword_number_rules) {
           {"indent 255", "［＃255字下げ］", "indent:255@0-21"},
           {"indent 0 rejected", "［＃0字下げ］", "annotation0:［＃0字下げ］@0-19"},
           {"indent 256 rejected", "［＃256字下げ］", "annotation0:［＃256字下げ］@0-21"},
+          {"indent of one as written back", "［＃字下げ］", "indent:1@0-18"},
+          {"indent unit with words", "［＃字下げです］", "annotation0:［＃字下げです］@0-24"},
           {"indent saturating number", "［＃99999999999999字下げ］", "annotation0:［＃99999999999999字下げ］@0-32"},
           {"kanji numeral", "［＃二字下げ］", "annotation0:［＃二字下げ］@0-21"},
           {"indent wrong unit", "［＃３字上げ］", "annotation0:［＃３字上げ］@0-21"},

@@ -264,6 +264,7 @@ enum class NoteRule : uint8_t {
   ContainerOpenNumbered,  // `kind`: the ContainerKind; then an amount of 0 to 255 and its unit
   ParenMark,       // a kaeriten of kana or kanji in parentheses
   IndentN,         // the keyword is the amount's first digit; then kIndentUnit
+  IndentOne,       // the unit alone: an indent of 1, as an indent of 1 is written back
 };
 
 struct NoteKeyword {
@@ -338,6 +339,7 @@ inline constexpr NoteKeyword kNoteKeywords[] = {
     {"7", NoteRule::IndentN},
     {"8", NoteRule::IndentN},
     {"9", NoteRule::IndentN},
+    {kIndentUnit, NoteRule::IndentOne},
     {"０", NoteRule::IndentN},
     {"１", NoteRule::IndentN},
     {"２", NoteRule::IndentN},
@@ -448,6 +450,6 @@ static_assert(detail::keywords_cover_families(), "every section break and block 
 static_assert(detail::keywords_distinct(), "a keyword stands for one rule");
 static_assert(detail::particles_distinct(), "the classifier takes the one particle that begins the remainder");
 static_assert(std::size(kHeadings) == 3 && kHeadings[0].level == 1 && kHeadings[1].level == 2);
-static_assert(std::size(kNoteKeywords) == 56);
+static_assert(std::size(kNoteKeywords) == 57);
 
 }  // namespace yomika::vocab

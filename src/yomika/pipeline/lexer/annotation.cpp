@@ -185,6 +185,10 @@ Classification apply_keyword(Context& cx, int k, std::string_view body, Span spa
     case NoteRule::AlignEndFlush:
       if (whole) return node_result(YomikaNode::simple(NodeKind::AlignEnd, 0), span);
       break;
+    case NoteRule::IndentOne:
+      // ［＃字下げ］ is how an indent of 1 is written back; reading it as one keeps the round trip.
+      if (whole) return node_result(YomikaNode::simple(NodeKind::Indent, 1), span);
+      break;
     case NoteRule::ContainerOpen:
       if (whole) return container_open(container, vocab::container(container).plain_amount, span);
       break;
