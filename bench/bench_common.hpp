@@ -60,6 +60,7 @@ inline std::string repeat_to(const std::string& unit, std::size_t at_least) {
 struct Corpus {
   std::filesystem::path dir;
   std::vector<std::string> books;
+  std::vector<std::string> names;  // each book's file name without .txt
   std::string joined;  // the books one after another
 };
 
@@ -83,6 +84,7 @@ inline bool load_corpus(int argc, char** argv, Corpus& out) {
     if (!book.empty() && book.back() != '\n') book += '\n';
     out.joined += book;
     out.books.push_back(std::move(book));
+    out.names.push_back(f.stem().string());
   }
   if (out.joined.empty()) {
     std::printf("corpus folder %s holds no text; nothing to measure\n", out.dir.string().c_str());

@@ -7,12 +7,15 @@ construct (the same texts as bench/bench_stages.cpp).
 
 Figures:
 1. the C++ core per stage and whole beside memcpy (the output of bench_stages, or bench_pipeline
-   where that is not built), included as it is printed;
-2. parse_to_html(s), Document(s).to_html(), Document(s).nodes() and Document(s).serialize() in MB
-   of source per second and as multiples of the floor: s.encode("utf-8") plus decoding the same
-   call's output bytes, the least any str-to-str converter pays. Every call gets a str object of
-   its own, made outside the clock: CPython keeps a string's UTF-8 form once it has been asked
-   for, which would hide the cost of the first request;
+   where that is not built), included as it is printed; and the core on each book as a document
+   of its own (bench_books), source to HTML, to the nodes report and to notation text, the two
+   builds' copies run in turn and the best of each kept;
+2. parse_to_html(s), Document(s).to_html(), Document(s).nodes(), Document(s).pairs() and
+   Document(s).serialize() in MB of source per second and as multiples of the floor:
+   s.encode("utf-8") plus decoding the same call's output bytes, the least any str-to-str
+   converter pays. Every call gets a str object of its own, made outside the clock: CPython keeps
+   a string's UTF-8 form once it has been asked for, which would hide the cost of the first
+   request. Below the table, the median and the worst book;
 3. scaling: parse_to_html's time per byte at 1, 4, 16 and 64 MB against that at 1 MB;
 4. peak resident memory of one parse_to_html call on the 64 MB text, above what was resident
    before it, as a multiple of the text's UTF-8 size (in a fresh process);
@@ -39,6 +42,7 @@ import json
 import os
 import platform
 import re
+import statistics
 import subprocess
 import sys
 import time
@@ -132,7 +136,7 @@ def load_module(build: Path, alias: str | None = None):
 # ---------------------------------------------------------------------------------------------
 # Figure 2: calls against the floor
 
-CALLS = ("parse_to_html", "to_html", "nodes", "serialize")
+CALLS = ("parse_to_html", "to_html", "nodes", "pairs", "serialize")
 
 
 def call_table(modules: dict, items: list[tuple[str, str]], rounds: int) -> list[dict]:
@@ -147,6 +151,7 @@ def call_table(modules: dict, items: list[tuple[str, str]], rounds: int) -> list
         outputs = {
             "html": first.parse_to_html(text).encode("utf-8"),
             "nodes": first.Document(text).nodes().encode("utf-8"),
+            "pairs": first.Document(text).pairs().encode("utf-8"),
             "serialize": first.Document(text).serialize().encode("utf-8"),
         }
 
@@ -168,6 +173,7 @@ def call_table(modules: dict, items: list[tuple[str, str]], rounds: int) -> list
         timed = {
             "floor": floor(outputs["html"]),
             "floor nodes": floor(outputs["nodes"]),
+            "floor pairs": floor(outputs["pairs"]),
             "floor serialize": floor(outputs["serialize"]),
         }
         for label, module in modules.items():
@@ -175,6 +181,7 @@ def call_table(modules: dict, items: list[tuple[str, str]], rounds: int) -> list
             timed[f"{label}:parse_to_html"] = each(module.parse_to_html)
             timed[f"{label}:to_html"] = each(lambda s, D=Document: D(s).to_html())
             timed[f"{label}:nodes"] = each(lambda s, D=Document: D(s).nodes())
+            timed[f"{label}:pairs"] = each(lambda s, D=Document: D(s).pairs())
             timed[f"{label}:serialize"] = each(lambda s, D=Document: D(s).serialize())
         best = {key: float("inf") for key in timed}
         for _ in range(rounds):
@@ -190,16 +197,28 @@ def call_table(modules: dict, items: list[tuple[str, str]], rounds: int) -> list
 
 
 def format_call_table(rows: list[dict], label: str) -> list[str]:
-    head = "| input | floor MB/s | parse_to_html MB/s | × floor | to_html × floor | nodes × floor | serialize × floor |"
-    lines = [head, "|" + "---|" * 7]
+    head = (
+        "| input | floor MB/s | parse_to_html MB/s | × floor | to_html × floor | nodes × floor | pairs × floor "
+        "| serialize × floor |"
+    )
+    lines = [head, "|" + "---|" * 8]
     for r in rows:
         s, mb = r["seconds"], r["bytes"] / 1e6
         call = lambda name: s[f"{label}:{name}"]  # noqa: E731
         lines.append(
             f"| {r['input']} | {mb / s['floor']:.0f} | {mb / call('parse_to_html'):.0f} "
             f"| {call('parse_to_html') / s['floor']:.2f} | {call('to_html') / s['floor']:.2f} "
-            f"| {call('nodes') / s['floor nodes']:.2f} | {call('serialize') / s['floor serialize']:.2f} |"
+            f"| {call('nodes') / s['floor nodes']:.2f} | {call('pairs') / s['floor pairs']:.2f} "
+            f"| {call('serialize') / s['floor serialize']:.2f} |"
         )
+    books = [r for r in rows if r["input"].startswith("book ")]
+    if books:
+        lines += ["", "One document per book, × floor:", ""]
+        lines += ["| call | median book | worst book |", "|---|---|---|"]
+        for name, floor in (("parse_to_html", "floor"), ("nodes", "floor nodes"), ("pairs", "floor pairs"),
+                            ("serialize", "floor serialize")):
+            ratios = sorted(r["seconds"][f"{label}:{name}"] / r["seconds"][floor] for r in books)
+            lines.append(f"| {name} | {statistics.median(ratios):.2f} | {ratios[-1]:.2f} |")
     return lines
 
 
@@ -290,6 +309,43 @@ def core_figures(build: Path, corpus: Path) -> list[str]:
             done = subprocess.run([str(exe), str(corpus)], capture_output=True, text=True, check=False)
             return [f"`{name}`:", "", "```", done.stdout.rstrip(), "```"]
     return [f"(no bench_stages or bench_pipeline in {build})"]
+
+
+def book_figures(builds: dict[str, Path], corpus: Path, rounds: int) -> dict[str, dict[str, dict]] | None:
+    """Per build label, per book: bytes, nodes, and the best seconds per document of memcpy, HTML,
+    nodes and serialize over `rounds` runs of each build's bench_books, the builds taking turns."""
+    exes = {label: build / "bench_books" for label, build in builds.items() if (build / "bench_books").exists()}
+    if not exes:
+        return None
+    best: dict[str, dict[str, dict]] = {label: {} for label in exes}
+    for _ in range(rounds):
+        for label, exe in exes.items():
+            done = subprocess.run([str(exe), str(corpus), "--tsv"], capture_output=True, text=True, check=False)
+            for line in done.stdout.splitlines():
+                name, size, nodes, pairs, *seconds = line.split("\t")
+                row = best[label].setdefault(name, {"bytes": int(size), "nodes": int(nodes), "pairs": int(pairs),
+                                                    "memcpy": 1e9, "html": 1e9, "nodes_json": 1e9, "serialize": 1e9})
+                for key, value in zip(("memcpy", "html", "nodes_json", "serialize"), seconds):
+                    row[key] = min(row[key], float(value))
+    return best
+
+
+def format_book_figures(books: dict[str, dict]) -> list[str]:
+    lines = ["| book | MB | nodes | pairs | HTML MB/s | nodes MB/s | serialize MB/s |", "|---|---|---|---|---|---|---|"]
+    for name, r in books.items():
+        mb = r["bytes"] / 1e6
+        lines.append(f"| {name} | {mb:.2f} | {r['nodes']} | {r['pairs']} | {mb / r['html']:.0f} "
+                     f"| {mb / r['nodes_json']:.0f} | {mb / r['serialize']:.0f} |")
+    total = sum(r["bytes"] for r in books.values()) / 1e6
+    densest_name, densest = max(books.items(), key=lambda kv: kv[1]["nodes"] / kv[1]["bytes"])
+    lines += [
+        "",
+        f"All books, source to HTML: **{total / sum(r['html'] for r in books.values()):.0f} MB/s** (total bytes over "
+        f"total best times); nodes {total / sum(r['nodes_json'] for r in books.values()):.0f} MB/s, serialize "
+        f"{total / sum(r['serialize'] for r in books.values()):.0f} MB/s. Densest book ({densest_name}, "
+        f"{densest['nodes'] / densest['bytes'] * 1000:.1f} nodes per KB): **{densest['bytes'] / 1e6 / densest['html']:.0f} MB/s** to HTML.",
+    ]
+    return lines
 
 
 # ---------------------------------------------------------------------------------------------
@@ -403,6 +459,15 @@ def main() -> int:
         name = args.baseline_name or str(args.baseline)
         report += module_report("baseline", f"baseline ({name}), measured in the same rounds", rows, peak, args.rounds)
     report += ["## Figure 1: the C++ core per stage", "", *core_figures(build, corpus), ""]
+    builds = {"this build": build}
+    if args.baseline:
+        builds["baseline"] = args.baseline.resolve()
+    per_book = book_figures(builds, corpus, max(1, args.rounds // 2)) if have_corpus else None
+    if per_book:
+        report += ["## Figure 1b: the C++ core, one document per book", ""]
+        for label, books_of in per_book.items():
+            heading = label if label == "this build" else f"baseline ({args.baseline_name or args.baseline}), run in turn with this build"
+            report += [f"### {heading}", "", *format_book_figures(books_of), ""]
     report += ["## Figure 5: the converter's e-book", "", *epub_figure(build, books, args.rounds), ""]
     report.append(f"(suite ran in {time.perf_counter() - started:.0f} s)")
 
