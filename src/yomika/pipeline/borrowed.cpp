@@ -394,34 +394,23 @@ class Assembler {
     bool is_explicit = text_pending_ && has_last_bar_ && last_bar_ >= t && last_bar_ < o;
     if (!is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(t, o)) return;
 
-    rbody_.clear();
-    rlink_.clear();
     bool has_base;
+    classify::RubyText text{t, false, 0};
     if (is_explicit) {
-      uint32_t b = last_bar_;
-      has_base = b + 3 < o;
-      rbody_.push_back(PairedEvent{EventTag::Trigger, static_cast<uint8_t>(scan::TriggerKind::Bar), b, b + 3});
-      rbody_.push_back(PairedEvent{EventTag::Text, 0, b + 3, o});
+      has_base = last_bar_ + 3 < o;
+      text = classify::RubyText{last_bar_ + 3, true, last_bar_};
     } else {
       has_base = false;
       if (t < o) {
         unsigned len;
         has_base = classify::is_ruby_base_char(decode_utf8(src_, prev_char_start(src_, o), len));
       }
-      rbody_.push_back(PairedEvent{EventTag::Text, 0, t, o});
     }
     if (!has_base || !has_reading) {
       replay();
       return;
     }
-    const uint32_t prefix = static_cast<uint32_t>(rbody_.size());
-    for (std::size_t i = 0; i < prefix; ++i) rlink_.push_back(kNoLink);
-    for (std::size_t i = 0; i < body_.size(); ++i) {
-      rbody_.push_back(body_[i]);
-      rlink_.push_back(link_[i] == kNoLink ? kNoLink : link_[i] + prefix);
-    }
-    Body body{rbody_.data(), rlink_.data(), static_cast<uint32_t>(rbody_.size())};
-    Hit hit = classify::classify_ruby(cx_, body, prefix);
+    Hit hit = classify::classify_ruby_after(cx_, frame_body(), 0, text);
     if (!hit.ok) {
       replay();
       return;
@@ -554,10 +543,6 @@ class Assembler {
   std::vector<uint32_t> link_;
   std::vector<uint32_t> open_[kPairKinds];
   std::size_t open_count_ = 0;
-
-  // The ruby classifier's body: the base events in front of the frame's body.
-  std::vector<PairedEvent> rbody_;
-  std::vector<uint32_t> rlink_;
 };
 
 }  // namespace

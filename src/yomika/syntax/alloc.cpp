@@ -32,7 +32,7 @@ void own_into(Interner& in, const Content& c, Content& dst) {
 }
 }  // namespace
 
-YomikaNode make_ruby(Interner& in, Content base, Content reading, bool explicit_) {
+YomikaNode make_ruby(Interner& in, const Content& base, const Content& reading, bool explicit_) {
   if (base.empty()) fatal("Phase 3 must emit Ruby with non-empty base");
   if (reading.empty()) fatal("Phase 3 must emit Ruby with non-empty reading");
   auto* r = make_rec<RubyRec>(in);
@@ -42,14 +42,14 @@ YomikaNode make_ruby(Interner& in, Content base, Content reading, bool explicit_
   return YomikaNode{NodeKind::Ruby, 0, 0, r};
 }
 
-YomikaNode make_bouten(Interner& in, Content target, BoutenKind kind, BoutenPosition pos, bool adjacent) {
+YomikaNode make_bouten(Interner& in, const Content& target, BoutenKind kind, BoutenPosition pos, bool adjacent) {
   if (target.empty()) fatal("Phase 3 must emit Bouten with a resolved non-empty target");
   auto* r = make_rec<BoutenRec>(in);
   *r = BoutenRec{own(in, target), pos, adjacent, kind};
   return YomikaNode{NodeKind::Bouten, 0, 0, r};
 }
 
-YomikaNode make_tate_chu_yoko(Interner& in, Content text, bool adjacent) {
+YomikaNode make_tate_chu_yoko(Interner& in, const Content& text, bool adjacent) {
   if (text.empty()) fatal("Phase 3 must emit TateChuYoko with non-empty text");
   auto* r = make_rec<TateChuYokoRec>(in);
   *r = TateChuYokoRec{own(in, text), adjacent};
@@ -72,7 +72,7 @@ YomikaNode make_heading_hint(Interner& in, std::string_view target, uint8_t leve
   return YomikaNode{NodeKind::HeadingHint, 0, 0, r};
 }
 
-YomikaNode make_sashie(Interner& in, std::string_view file, Content caption) {
+YomikaNode make_sashie(Interner& in, std::string_view file, const Content& caption) {
   std::string_view f = in.intern(file);
   if (f.empty()) fatal("Phase 3 must emit Sashie with non-empty file path");
   auto* r = make_rec<SashieRec>(in);
@@ -96,7 +96,7 @@ const AnnotationRec* make_annotation(Interner& in, std::string_view raw, Annotat
   return r;
 }
 
-YomikaNode make_double_ruby(Interner& in, Content content) {
+YomikaNode make_double_ruby(Interner& in, const Content& content) {
   auto* r = make_rec<DoubleRubyRec>(in);
   *r = DoubleRubyRec{own(in, content)};
   return YomikaNode{NodeKind::DoubleRuby, 0, 0, r};

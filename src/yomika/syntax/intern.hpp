@@ -12,7 +12,7 @@ uint64_t fx_hash(std::string_view bytes);
 
 class Interner {
  public:
-  // A table slot: an interned string (at most 64 bytes) and the low 32 bits of its hash; empty
+  // A table slot: an interned string (at most 64 bytes) and the high 32 bits of its hash; empty
   // when data is null.
   struct Slot {
     const char* data;

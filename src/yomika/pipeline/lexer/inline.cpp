@@ -199,24 +199,29 @@ Content build_content(Context& cx, const Body& body, uint32_t first, uint32_t la
 }
 
 Hit classify_ruby(Context& cx, const Body& body, uint32_t open) {
-  if (open == 0 || open >= body.n || !is_open(body.ev[open], PairKind::Ruby)) return {};
+  if (open == 0 || open >= body.n) return {};
+  const PairedEvent& text = body.ev[open - 1];
+  if (text.tag != EventTag::Text || text.end != body.ev[open].start) return {};
+  const bool explicit_ = open >= 2 && is_trigger(body.ev[open - 2], scan::TriggerKind::Bar);
+  return classify_ruby_after(cx, body, open, RubyText{text.start, explicit_, explicit_ ? body.ev[open - 2].start : 0});
+}
+
+Hit classify_ruby_after(Context& cx, const Body& body, uint32_t open, RubyText text) {
+  if (open >= body.n || !is_open(body.ev[open], PairKind::Ruby)) return {};
   uint32_t close = body.link[open];
   if (close == kNoLink || close <= open || close >= body.n) return {};
   expect_close(body, close);
   const uint32_t r0 = body.ev[open].end, r1 = body.ev[close].start;
   if (r0 >= r1) return {};
 
-  const PairedEvent& text = body.ev[open - 1];
-  if (text.tag != EventTag::Text || text.end != body.ev[open].start) return {};
-
   // The base is settled before the reading is built, so a ruby without a base leaves nothing
   // behind in the arena.
-  const bool explicit_ = open >= 2 && is_trigger(body.ev[open - 2], scan::TriggerKind::Bar);
-  uint32_t b = text.end;
+  const uint32_t text_end = body.ev[open].start;
+  uint32_t b = text_end;
   uint32_t span_start;
-  if (explicit_) {
+  if (text.explicit_) {
     b = text.start;
-    span_start = body.ev[open - 2].start;
+    span_start = text.bar;
   } else {
     while (b > text.start) {
       std::size_t prev = prev_char_start(cx.src, b);
@@ -226,11 +231,11 @@ Hit classify_ruby(Context& cx, const Body& body, uint32_t open) {
     }
     span_start = b;
   }
-  if (b >= text.end) return {};
+  if (b >= text_end) return {};
 
   Content reading = build_content(cx, body, open + 1, close, r0, r1);
-  Content base = Content::plain(cx.in.intern(bytes(cx, b, text.end)));
-  return Hit{true, syntax::make_ruby(cx.in, base, reading, explicit_), Span{span_start, body.ev[close].end}};
+  Content base = Content::plain(cx.in.intern(bytes(cx, b, text_end)));
+  return Hit{true, syntax::make_ruby(cx.in, base, reading, text.explicit_), Span{span_start, body.ev[close].end}};
 }
 
 Hit classify_ruby_on_base(Context& cx, const Body& body, uint32_t open, const std::vector<Segment>& base,

@@ -74,6 +74,17 @@ Hit classify_gaiji(Context& cx, const Body& body, uint32_t open);
 // Ruby: body = [Bar]? Text, then the frame's body from 《 (index `open`) to its 》.
 Hit classify_ruby(Context& cx, const Body& body, uint32_t open);
 
+// The text in front of a 《: from `start` to the 《, after the ｜ at `bar` when explicit_.
+struct RubyText {
+  uint32_t start;
+  bool explicit_;
+  uint32_t bar;
+};
+
+// The same over the frame's body alone (the 《 at `open`), with the text in front of it given as
+// offsets: the road assembly takes, which needs no body built around the frame.
+Hit classify_ruby_after(Context& cx, const Body& body, uint32_t open, RubyText text);
+
 // Ruby over a base the caller settled (one that holds special characters): `open` is the 《 of
 // the body; the reading is built as classify_ruby builds it.
 Hit classify_ruby_on_base(Context& cx, const Body& body, uint32_t open, const std::vector<Segment>& base,
