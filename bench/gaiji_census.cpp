@@ -38,9 +38,9 @@ void count_gaiji(const GaijiRec& g, Counts& c) {
 void count_content(const Content& content, Counts& c) {
   if (content.form != Content::Form::Segments) return;
   for (uint32_t i = 0; i < content.count; ++i) {
-    if (content.segments[i].code != SegmentCode::Gaiji) continue;
+    if (content.segments()[i].code != SegmentCode::Gaiji) continue;
     ++c.nested;
-    count_gaiji(*content.segments[i].gaiji, c);
+    count_gaiji(*content.segments()[i].gaiji, c);
   }
 }
 

@@ -37,3 +37,32 @@ TEST(arena_vec_grows_and_keeps_contents) {
   for (uint32_t i = 0; i < 100000 && ok; ++i) ok = v[i] == i;
   CHECK(ok);
 }
+
+// Scratch comes from the top of the block, below earlier scratch, and bump allocations stop
+// short of it; dropped, its room is the bump allocator's again. Scratch that does not fit is an
+// ordinary allocation, and a bump allocation that does not fit below the scratch opens a block.
+TEST(arena_scratch_from_the_top) {
+  Arena a;
+  CHECK(a.try_reserve(4096));
+  char* low = static_cast<char*>(a.alloc(1000, 8));
+  char* s1 = static_cast<char*>(a.scratch(1000, 8));
+  char* s2 = static_cast<char*>(a.scratch(1000, 8));
+  CHECK(s2 + 1000 <= s1 && low + 1000 <= s2);
+  char* mid = static_cast<char*>(a.alloc(1000, 8));
+  CHECK(mid >= low + 1000 && mid + 1000 <= s2);
+  CHECK(!a.grow_last(mid, 1000, 1500));  // would run into the scratch
+  a.drop_scratch();
+  CHECK(a.grow_last(mid, 1000, 2000));
+  CHECK_EQ(a.capacity(), std::size_t{4096});
+
+  a.reset();
+  a.scratch(3000, 8);
+  void* big = a.scratch(2000, 8);  // no room at the top: an ordinary allocation in a new block
+  CHECK(big != nullptr);
+  CHECK(a.capacity() > 4096);
+  a.drop_scratch();  // the block with the scratch is no longer the current one
+  a.reset();
+  CHECK_EQ(a.capacity(), std::size_t{4096});
+  CHECK(a.alloc(4000, 8) != nullptr);
+  CHECK_EQ(a.capacity(), std::size_t{4096});
+}

@@ -83,10 +83,10 @@ Frame collect(const Doc& d, uint32_t open, std::vector<PairedEvent> prefix = {})
 }
 
 std::string describe(const Content& c) {
-  if (c.form == Content::Form::Plain) return std::string(c.text);
+  if (c.form == Content::Form::Plain) return std::string(c.text());
   std::string out;
   for (uint32_t i = 0; i < c.count; ++i) {
-    const Segment& s = c.segments[i];
+    const Segment& s = c.segments()[i];
     if (s.code == SegmentCode::Text) out += "[T:" + std::string(s.text) + "]";
     if (s.code == SegmentCode::Gaiji) out += "[G:" + std::string(s.gaiji->description) + "]";
     if (s.code == SegmentCode::Annotation) {
@@ -364,7 +364,7 @@ TEST(classify_build_content_plain_and_empty) {
   CHECK_EQ(empty.count, 0u);
   Content plain = build_content(d.cx, f.body(), 1, 2, 6, 8);
   CHECK(plain.form == Content::Form::Plain);
-  CHECK_EQ(plain.text, std::string_view("ab"));
+  CHECK_EQ(plain.text(), std::string_view("ab"));
 }
 
 TEST(classify_quoted_reference_spill) {

@@ -1,6 +1,6 @@
 // The throughput paths against their plain counterparts: sequence and byte-set searches, the
-// scanner's block masks, Phase 0 written straight into the arena, pairing over the token
-// stream's own storage, accent edits, arena blocks reused across documents, and the registry
+// scanner's block masks, Phase 0 written straight into the arena, tokens and pairing a piece at a
+// time, accent edits, arena blocks reused across documents, and the registry
 // cursor of the renderers.
 #include <cstdint>
 #include <cstring>
@@ -197,34 +197,52 @@ TEST(accent_edits_cover_exactly_the_marked_contents) {
   }
 }
 
-// Writing events over the tokens gives the events, pairs and diagnostics of the separate array,
-// also with many brackets left open (more Unclosed events than the spare room), at the end and at
-// line feeds.
-TEST(pairing_in_place_matches_pairing) {
+// Tokens and pairing a piece at a time, as the pipeline runs them, give the tokens, events, pairs
+// and diagnostics of the whole stream: pieces of every size down to one block's room, brackets
+// left open at the end and at line feeds (more Unclosed events than a piece has tokens), and
+// texts longer than one scanned chunk.
+TEST(pairing_a_piece_at_a_time_matches_pairing) {
   std::mt19937 rng(31337);
   int bad = 0;
   for (int round = 0; round < 1500 && bad == 0; ++round) {
-    std::string s = random_text(rng, rng() % 80);
+    std::string s = random_text(rng, round % 50 == 0 ? 3000 : rng() % 80);
     if (round % 10 == 0)
       for (int i = 0; i < 200; ++i) s += "「";
-    if (round % 10 == 5)  // a line feed with an opener to report: the rest is paired out of place
+    if (round % 10 == 5)
       for (int i = 0; i < 300; ++i) s += "［\n";
-    Arena a1, a2;
-    ArenaVec<yomika::lex::Token> t1, t2;
+    if (round % 10 == 7) {
+      for (int i = 0; i < 300; ++i) s += "［";
+      s += "\n";
+    }
+    Arena a1;
+    ArenaVec<yomika::lex::Token> t1;
     std::string refusal;
     yomika::lex::build_tokens(s, a1, t1, refusal);
-    yomika::lex::build_tokens(s, a2, t2, refusal);
     std::vector<Diagnostic> d1, d2;
     yomika::Paired p1 = yomika::pair_brackets(t1, a1, d1);
-    yomika::Paired p2 = yomika::pair_brackets_in_place(t2, a2, d2);
-    bool same = p1.events.size == p2.events.size && p1.pairs.size == p2.pairs.size && d1.size() == d2.size() &&
-                t2.size == 0;
+
+    std::vector<yomika::lex::Token> t2;
+    std::vector<yomika::PairedEvent> e2;
+    yomika::PairingStream pairing(d2);
+    yomika::lex::TokenStream stream(s);
+    std::vector<yomika::lex::Token> piece(yomika::lex::TokenStream::kMinRoom + rng() % 300);
+    while (const std::size_t got = stream.next(piece.data(), piece.size())) {
+      t2.insert(t2.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
+      pairing.pair(piece.data(), got, e2);
+    }
+    pairing.finish(e2);
+    const std::vector<yomika::BracketPair>& pairs2 = pairing.pairs();
+
+    bool same = t1.size == t2.size() && p1.events.size == e2.size() && p1.pairs.size == pairs2.size() &&
+                d1.size() == d2.size();
+    for (std::size_t i = 0; same && i < t1.size; ++i)
+      same = t1[i].tag == t2[i].tag && t1[i].kind == t2[i].kind && t1[i].start == t2[i].start && t1[i].end == t2[i].end;
     for (std::size_t i = 0; same && i < p1.events.size; ++i) {
-      const yomika::PairedEvent &x = p1.events[i], &y = p2.events[i];
+      const yomika::PairedEvent &x = p1.events[i], &y = e2[i];
       same = x.tag == y.tag && x.kind == y.kind && x.start == y.start && x.end == y.end;
     }
     for (std::size_t i = 0; same && i < p1.pairs.size; ++i)
-      same = std::memcmp(&p1.pairs[i].open_start, &p2.pairs[i].open_start, 16) == 0 && p1.pairs[i].kind == p2.pairs[i].kind;
+      same = std::memcmp(&p1.pairs[i].open_start, &pairs2[i].open_start, 16) == 0 && p1.pairs[i].kind == pairs2[i].kind;
     for (std::size_t i = 0; same && i < d1.size(); ++i)
       same = d1[i].kind == d2[i].kind && d1[i].span.start == d2[i].span.start && d1[i].detail == d2[i].detail;
     if (!same) ++bad;

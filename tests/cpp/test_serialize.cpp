@@ -90,7 +90,7 @@ Content segments(Built& b, std::vector<Segment> segs) {
   // Kept as a list even when every piece is text, as a hand-built target may be.
   Segment* arr = b.arena.alloc_array<Segment>(segs.size());
   for (std::size_t i = 0; i < segs.size(); ++i) arr[i] = segs[i];
-  return Content{Content::Form::Segments, {}, arr, static_cast<uint32_t>(segs.size())};
+  return Content::segments_of(arr, static_cast<uint32_t>(segs.size()));
 }
 
 std::string node_text(Built& b, YomikaNode n) {

@@ -127,6 +127,9 @@ void Arena::new_block(std::size_t at_least) {
   end_ = cur_ + want;
   last_ = nullptr;
   capacity_ += want;
+  // Scratch left in the block before stays there, unused, until reset.
+  scratch_block_ = nullptr;
+  scratch_end_ = nullptr;
 }
 
 void* Arena::alloc(std::size_t size, std::size_t align) {
@@ -165,6 +168,39 @@ void Arena::give_back(void* p, std::size_t size) {
   }
 }
 
+void* Arena::scratch(std::size_t size, std::size_t align) {
+  if (size == 0) size = 1;
+  if (cur_ && size <= static_cast<std::size_t>(end_ - cur_)) {
+    auto top = reinterpret_cast<std::uintptr_t>(end_) - size;
+    top &= ~(static_cast<std::uintptr_t>(align) - 1);
+    char* p = reinterpret_cast<char*>(top);
+    if (p >= cur_) {
+      if (scratch_block_ != current_) {
+        scratch_block_ = current_;
+        scratch_end_ = end_;
+      }
+      end_ = p;
+      return p;
+    }
+  }
+  return alloc(size, align);
+}
+
+void Arena::drop_scratch() {
+  if (scratch_block_ != nullptr && scratch_block_ == current_) end_ = scratch_end_;
+  scratch_block_ = nullptr;
+  scratch_end_ = nullptr;
+}
+
+std::size_t Arena::used() const {
+  std::size_t total = 0;
+  for (const Block* b = first_; b; b = b->next) {
+    if (b == current_) return total + static_cast<std::size_t>(cur_ - (reinterpret_cast<const char*>(b) + kHeader));
+    total += b->size;
+  }
+  return total;
+}
+
 void Arena::reset() {
   if (!first_) return;
   Block* b = first_->next;
@@ -181,6 +217,8 @@ void Arena::reset() {
   cur_ = reinterpret_cast<char*>(first_) + kHeader;
   end_ = cur_ + first_->size;
   last_ = nullptr;
+  scratch_block_ = nullptr;
+  scratch_end_ = nullptr;
 }
 
 }  // namespace yomika

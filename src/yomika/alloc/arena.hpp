@@ -45,11 +45,24 @@ class Arena {
   // Gives back the most recent allocation; anything else is ignored.
   void give_back(void* p, std::size_t size);
 
+  // Scratch memory for a table that dies before the arena's other allocations do (the interner's
+  // slots die with assembly): taken from the top of the current block, below any scratch taken
+  // already, so that the bump allocations below it keep their room, and given back all at once
+  // by drop_scratch. Memory that does not fit there comes from alloc and stays until reset.
+  void* scratch(std::size_t size, std::size_t align = alignof(std::max_align_t));
+
+  // Gives back every scratch allocation still in the current block.
+  void drop_scratch();
+
   // Drops every allocation, keeps the first block for reuse, frees the others.
   void reset();
 
   // Bytes held in blocks (capacity, not use).
   std::size_t capacity() const { return capacity_; }
+
+  // Bytes from the start of the first block to the end of the last allocation, counting what
+  // earlier blocks left unused: what a first block of this size would have held.
+  std::size_t used() const;
 
  private:
   struct Block {
@@ -66,6 +79,8 @@ class Arena {
   char* end_ = nullptr;
   char* last_ = nullptr;  // start of the most recent allocation
   std::size_t capacity_ = 0;
+  Block* scratch_block_ = nullptr;  // the block whose top holds scratch, and its end without it
+  char* scratch_end_ = nullptr;
 };
 
 // A growable array in an arena. Growth doubles and extends in place when it is the arena's most

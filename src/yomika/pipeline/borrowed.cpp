@@ -80,9 +80,9 @@ class Assembler {
     nodes_.reserve(src.size() / 64);
   }
 
-  void run(const PairedEvent* events, std::size_t count) {
-    // Items are written the moment they are produced: every item a step queues is written
-    // before the next event is read, so a queue would only ever hold the current step's items.
+  // Items are written the moment they are produced: every item a step queues is written before
+  // the next event is read, so a queue would only ever hold the current step's items.
+  void feed(const PairedEvent* events, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
       const PairedEvent& ev = events[i];
       if (frame_open_) {
@@ -91,6 +91,9 @@ class Assembler {
         top_level_event(ev);
       }
     }
+  }
+
+  void end() {
     if (frame_open_) {
       frame_open_ = false;
       replay();
@@ -547,6 +550,38 @@ class Assembler {
 
 }  // namespace
 
+struct Assembly::Impl {
+  Impl(std::string_view sanitized, Arena& arena)
+      : arena(arena), in(arena, sanitized.size()), resolver(sanitized), cx{sanitized, in, resolver},
+        assembler(sanitized, arena, cx) {}
+  Arena& arena;
+  Interner in;
+  classify::QuoteResolver resolver;
+  classify::Context cx;
+  Assembler assembler;
+};
+
+Assembly::Assembly(std::string_view sanitized, Arena& arena) {
+  if (sanitized.size() > UINT32_MAX) fatal("sanitize asserts source.len() <= u32::MAX");
+  impl_ = std::make_unique<Impl>(sanitized, arena);
+}
+
+Assembly::~Assembly() = default;
+
+void Assembly::feed(const PairedEvent* events, std::size_t count) { impl_->assembler.feed(events, count); }
+
+void Assembly::finish(std::vector<Diagnostic>&& diagnostics, const std::vector<BracketPair>& pairs, ParseResult& out) {
+  impl_->assembler.end();
+  // The interner's table goes first, so that the tables below take its room.
+  impl_->in.release();
+  impl_->assembler.finish(impl_->arena, out);
+  out.diagnostics = std::move(diagnostics);
+  BracketPair* table = impl_->arena.alloc_array<BracketPair>(pairs.size());
+  if (!pairs.empty()) std::memcpy(static_cast<void*>(table), pairs.data(), pairs.size() * sizeof(BracketPair));
+  out.pairs = table;
+  out.pair_count = pairs.size();
+}
+
 void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
               ParseResult& out) {
   if (sanitized.size() > UINT32_MAX) fatal("sanitize asserts source.len() <= u32::MAX");
@@ -555,9 +590,10 @@ void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, st
   classify::Context cx{sanitized, in, resolver};
 
   Assembler assembler(sanitized, arena, cx);
-  assembler.run(paired.events.data, paired.events.size);
-  assembler.finish(arena, out);
+  assembler.feed(paired.events.data, paired.events.size);
+  assembler.end();
   in.release();
+  assembler.finish(arena, out);
 
   out.diagnostics = std::move(diagnostics);
   out.pairs = paired.pairs.data;

@@ -2,6 +2,7 @@
 // the sentinel registry and the source-node table.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -13,5 +14,22 @@ namespace yomika {
 // Fills everything of `out` but `sanitized` (set by the driver) and moves `diagnostics` into it.
 void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
               ParseResult& out);
+
+// The same with the events handed over a piece at a time, in order, as pairing makes them.
+class Assembly {
+ public:
+  Assembly(std::string_view sanitized, Arena& arena);
+  ~Assembly();
+  Assembly(const Assembly&) = delete;
+  Assembly& operator=(const Assembly&) = delete;
+
+  void feed(const PairedEvent* events, std::size_t count);
+  // After the last events: fills `out` as assemble does, its pairs copied into the arena.
+  void finish(std::vector<Diagnostic>&& diagnostics, const std::vector<BracketPair>& pairs, ParseResult& out);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace yomika

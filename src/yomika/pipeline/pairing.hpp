@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
@@ -45,9 +46,27 @@ struct Paired {
 // still open when the tokens end (「 spans lines) follow all other events, innermost first.
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
 
-// The same, writing each event over its own token: a token and an event have the same size, and
-// the token stream, read once, is dead after pairing. The stream's storage (and capacity) becomes
-// the event array; `tokens` is left empty.
-Paired pair_brackets_in_place(ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
+// The same a piece of the token stream at a time, for a driver that hands each piece's events on
+// before it takes the next piece: the events, pairs and diagnostics come out exactly as
+// pair_brackets writes them for the whole stream.
+class PairingStream {
+ public:
+  explicit PairingStream(std::vector<Diagnostic>& diagnostics);
+  ~PairingStream();
+  PairingStream(const PairingStream&) = delete;
+  PairingStream& operator=(const PairingStream&) = delete;
+
+  // Appends the events of the next `count` tokens to `events`.
+  void pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events);
+  // Appends the Unclosed events of the openers still open when the tokens end.
+  void finish(std::vector<PairedEvent>& events);
+  // The pairs so far, in closing order.
+  const std::vector<BracketPair>& pairs() const;
+
+ private:
+  friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, std::vector<Diagnostic>&);
+  struct State;
+  std::unique_ptr<State> st_;
+};
 
 }  // namespace yomika

@@ -371,13 +371,13 @@ void render_annotation(const AnnotationRec& a, Out& out, WarichuBalance* balance
 
 void render_content(const Content& c, Out& out, Notes notes) {
   if (c.form == Content::Form::Plain) {
-    escape_into(c.text, out);
+    escape_into(c.text(), out);
     return;
   }
   if (c.form != Content::Form::Segments) return;
   WarichuBalance balance;
   for (uint32_t i = 0; i < c.count; ++i) {
-    const Segment& s = c.segments[i];
+    const Segment& s = c.segments()[i];
     switch (s.code) {
       case SegmentCode::Text: escape_into(s.text, out); break;
       case SegmentCode::Gaiji: render_gaiji(*s.gaiji, out); break;

@@ -48,12 +48,12 @@ void gaiji_plain(const GaijiRec& g, std::string& out) {
 
 void content_plain(const Content& c, std::string& out) {
   if (c.form == Content::Form::Plain) {
-    out.append(c.text);
+    out.append(c.text());
     return;
   }
   if (c.form != Content::Form::Segments) return;
   for (uint32_t i = 0; i < c.count; ++i) {
-    const Segment& s = c.segments[i];
+    const Segment& s = c.segments()[i];
     if (s.code == SegmentCode::Text) out.append(s.text);
     if (s.code == SegmentCode::Gaiji) gaiji_plain(*s.gaiji, out);
   }

@@ -57,12 +57,12 @@ enum class GaijiForm { Full, Description };
 
 void write_content(const Content& c, GaijiForm form, NewlineCappedWriter& out) {
   if (c.form == Content::Form::Plain) {
-    out.write(c.text);
+    out.write(c.text());
     return;
   }
   if (c.form != Content::Form::Segments) return;
   for (uint32_t i = 0; i < c.count; ++i) {
-    const Segment& s = c.segments[i];
+    const Segment& s = c.segments()[i];
     switch (s.code) {
       case SegmentCode::Text:
         out.write(s.text);
@@ -122,16 +122,16 @@ bool is_joined_names(std::string_view s) {
 void write_bouten_targets(const BoutenRec& b, NewlineCappedWriter& out) {
   const Content& target = b.target;
   if (target.form == Content::Form::Plain) {
-    if (!b.target_adjacent && is_joined_names(target.text)) {
-      write_split_quoted(target.text, out);
+    if (!b.target_adjacent && is_joined_names(target.text())) {
+      write_split_quoted(target.text(), out);
     } else {
-      write_quoted(target.text, out);
+      write_quoted(target.text(), out);
     }
     return;
   }
   bool any = false;
   for (uint32_t i = 0; target.form == Content::Form::Segments && i < target.count; ++i) {
-    const Segment& s = target.segments[i];
+    const Segment& s = target.segments()[i];
     if (s.code == SegmentCode::Text && write_split_quoted(s.text, out)) any = true;
   }
   if (!any) {
@@ -144,11 +144,12 @@ void write_bouten_targets(const BoutenRec& b, NewlineCappedWriter& out) {
 // (those that an earlier construct already writes; see `serialize`).
 void write_adjacent_text(const Content& c, std::size_t skip, NewlineCappedWriter& out) {
   if (c.form == Content::Form::Plain) {
-    if (skip > c.text.size()) skip = c.text.size();
+    const std::string_view text = c.text();
+    if (skip > text.size()) skip = text.size();
     // The target's bytes are the source's, so a span end falls on a character boundary; keep the
     // output whole characters even if it did not.
-    while (skip > 0 && skip < c.text.size() && (static_cast<unsigned char>(c.text[skip]) & 0xC0) == 0x80) --skip;
-    out.write(c.text.substr(skip));
+    while (skip > 0 && skip < text.size() && (static_cast<unsigned char>(text[skip]) & 0xC0) == 0x80) --skip;
+    out.write(text.substr(skip));
   } else {
     write_content(c, GaijiForm::Description, out);
   }

@@ -15,7 +15,7 @@ T* make_rec(Interner& in) {
 
 // Re-interns the strings a Content refers to, so that records never point at temporaries.
 Content own(Interner& in, const Content& c) {
-  if (c.form == Content::Form::Plain) return Content::plain(in.intern(c.text));
+  if (c.form == Content::Form::Plain) return Content::plain(in.intern(c.text()));
   return c;  // segment arrays are built in the arena by content_from_segments
 }
 
@@ -26,9 +26,8 @@ Content own(Interner& in, const Content& c) {
 // stores, a store-forwarding stall each (about a twentieth of the time of a text dense with ruby).
 void own_into(Interner& in, const Content& c, Content& dst) {
   dst.form = c.form;
-  dst.text = c.form == Content::Form::Plain ? in.intern(c.text) : c.text;
-  dst.segments = c.segments;
   dst.count = c.count;
+  dst.data = c.form == Content::Form::Plain ? in.intern(c.text()).data() : c.data;
 }
 }  // namespace
 
@@ -103,7 +102,7 @@ YomikaNode make_double_ruby(Interner& in, const Content& content) {
 }
 
 Content content_from_segments(Interner& in, const std::vector<Segment>& segments) {
-  if (segments.empty()) return Content{Content::Form::Segments, {}, nullptr, 0};
+  if (segments.empty()) return Content::segments_of(nullptr, 0);
   bool all_text = true;
   for (const Segment& s : segments) all_text = all_text && s.code == SegmentCode::Text;
   if (all_text) {
@@ -116,7 +115,7 @@ Content content_from_segments(Interner& in, const std::vector<Segment>& segments
     arr[i] = segments[i];
     if (arr[i].code == SegmentCode::Text) arr[i].text = in.intern(arr[i].text);
   }
-  return Content{Content::Form::Segments, {}, arr, static_cast<uint32_t>(segments.size())};
+  return Content::segments_of(arr, static_cast<uint32_t>(segments.size()));
 }
 
 }  // namespace yomika::syntax

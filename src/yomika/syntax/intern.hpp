@@ -21,12 +21,14 @@ class Interner {
     std::string_view view() const { return {data, size}; }
   };
 
-  // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena, zeroed.
+  // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena's scratch,
+  // zeroed.
   Interner(Arena& arena, std::size_t source_len);
 
   std::string_view intern(std::string_view bytes);
 
-  // Gives the slot table back to the arena when it is still the most recent allocation.
+  // Gives the slot table back to the arena (its scratch: see Arena::scratch). The interned
+  // strings stay; nothing may be interned after this.
   void release();
 
   std::size_t capacity() const { return capacity_; }

@@ -154,7 +154,7 @@ Content build_content(Context& cx, const Body& body, uint32_t first, uint32_t la
     nested = is_open(body.ev[i], PairKind::Bracket) || is_trigger(body.ev[i], scan::TriggerKind::RefMark);
   }
   if (!nested) {
-    if (start >= end) return Content{Content::Form::Segments, {}, nullptr, 0};
+    if (start >= end) return Content::segments_of(nullptr, 0);
     return Content::plain(cx.in.intern(bytes(cx, start, end)));
   }
 

@@ -20,84 +20,107 @@ namespace yomika::lex {
 namespace {
 
 constexpr std::size_t kBlock = 64;
-constexpr std::size_t kChunkBlocks = 64;  // masks fetched per call: 4 KiB of text
 // A block yields at most two tokens per set bit (a text token before each trigger or line feed).
 constexpr std::size_t kMaxTokensPerBlock = 2 * kBlock;
+static_assert(TokenStream::kMinRoom >= kMaxTokensPerBlock + 1);
 
 inline bool same_character(const char* a, const char* b) { return std::memcmp(a, b, 3) == 0; }
 
 }  // namespace
 
+std::string too_long(std::size_t bytes) {
+  return "source too long for u32 span offsets (" + std::to_string(bytes) + " bytes)";
+}
+
+std::size_t TokenStream::next(Token* out, std::size_t room) {
+  const auto n = static_cast<uint32_t>(text_.size());
+  const char* p = text_.data();
+  Token* w = out;
+  Token* const room_end = out + room;
+  uint32_t cursor = cursor_;
+  while (!done_) {
+    if (k_ == blocks_) {
+      if (next_chunk_ >= n) {
+        if (cursor < n) {
+          if (w == room_end) break;
+          *w++ = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, n};
+          cursor = n;
+        }
+        done_ = true;
+        break;
+      }
+      base_ = next_chunk_;
+      blocks_ = std::min<std::size_t>(kChunkBlocks, (n - base_ + kBlock - 1) / kBlock);
+      scan::block_masks(text_, base_, blocks_, '\n', trig_, feeds_);
+      next_chunk_ = base_ + kBlock * kChunkBlocks;
+      k_ = 0;
+    }
+    if (static_cast<std::size_t>(room_end - w) < kMaxTokensPerBlock) break;
+    const uint64_t lf = feeds_[k_];
+    uint64_t all = trig_[k_] | lf;
+    const auto b = static_cast<uint32_t>(base_ + k_ * kBlock);
+    ++k_;
+    while (all) {
+      const uint64_t bit = all & (0 - all);
+      all ^= bit;
+      const uint32_t at = b + static_cast<uint32_t>(__builtin_ctzll(bit));
+      // PERF: whether a gap precedes a token is a coin toss in prose, so the text token is
+      // always written and kept only when non-empty; the next write overwrites it otherwise.
+      if (lf & bit) {
+        *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
+        w += cursor < at;
+        *w++ = Token{TokenTag::LineFeed, scan::TriggerKind::Bar, at, at + 1};
+        cursor = at + 1;
+        continue;
+      }
+      if (at < cursor) continue;  // the second half of a doubled bracket, already taken
+      scan::TriggerKind kind = scan::classify_trigger(text_, at);
+      uint32_t end = at + 3;
+      // Greedy from the left: the first two of three adjacent 《 merge, the third stays single.
+      // The next trigger starts right here exactly when the same character follows.
+      if ((kind == scan::TriggerKind::RubyOpen || kind == scan::TriggerKind::RubyClose) && end + 3 <= n &&
+          same_character(p + at, p + end)) {
+        kind = kind == scan::TriggerKind::RubyOpen ? scan::TriggerKind::DoubleRubyOpen
+                                                   : scan::TriggerKind::DoubleRubyClose;
+        end += 3;
+      }
+      *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
+      w += cursor < at;
+      *w++ = Token{TokenTag::Trigger, kind, at, end};
+      cursor = end;
+    }
+  }
+  cursor_ = cursor;
+  return static_cast<std::size_t>(w - out);
+}
+
 bool build_tokens(std::string_view text, Arena& arena, ArenaVec<Token>& out, std::string& refusal) {
   out = ArenaVec<Token>{};
   // Every offset from here on is 32 bits wide; a text that does not fit is refused whole.
   if (text.size() > UINT32_MAX) {
-    refusal = "source too long for u32 span offsets (" + std::to_string(text.size()) + " bytes)";
+    refusal = too_long(text.size());
     return false;
   }
   const auto n = static_cast<uint32_t>(text.size());
-  const char* p = text.data();
 
   // One token per twelve bytes (the size of a token) is more than prose needs; the stream is the
   // arena's latest allocation throughout, so growing past the guess extends it in place, and
   // the unused rest is given back at the end.
-  out.reserve(arena, n / 12 + kMaxTokensPerBlock + 8);
-  Token* w = out.data;
-  Token* room_end = out.data + out.cap;
-
-  uint32_t cursor = 0;  // end of the last token written
-  uint64_t trig[kChunkBlocks], feeds[kChunkBlocks];
-  for (std::size_t base = 0; base < n; base += kBlock * kChunkBlocks) {
-    const std::size_t blocks = std::min<std::size_t>(kChunkBlocks, (n - base + kBlock - 1) / kBlock);
-    scan::block_masks(text, base, blocks, '\n', trig, feeds);
-    for (std::size_t k = 0; k < blocks; ++k) {
-      const uint64_t lf = feeds[k];
-      uint64_t all = trig[k] | lf;
-      if (!all) continue;
-      if (static_cast<std::size_t>(room_end - w) < kMaxTokensPerBlock) {
-        // Past the guess: extrapolate from the density so far, with an eighth to spare, rather
-        // than doubling, which on a dense text overshoots the arena's block by half the stream.
-        out.size = static_cast<std::size_t>(w - out.data);
-        const std::size_t done = base + k * kBlock + kBlock;
-        const std::size_t want = static_cast<std::size_t>(static_cast<double>(out.size) * (static_cast<double>(n) / done) * 1.125);
-        out.reserve(arena, std::max(want, out.size + 16 * kMaxTokensPerBlock));
-        w = out.data + out.size;
-        room_end = out.data + out.cap;
-      }
-      const auto b = static_cast<uint32_t>(base + k * kBlock);
-      while (all) {
-        const uint64_t bit = all & (0 - all);
-        all ^= bit;
-        const uint32_t at = b + static_cast<uint32_t>(__builtin_ctzll(bit));
-        // PERF: whether a gap precedes a token is a coin toss in prose, so the text token is
-        // always written and kept only when non-empty; the next write overwrites it otherwise.
-        if (lf & bit) {
-          *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
-          w += cursor < at;
-          *w++ = Token{TokenTag::LineFeed, scan::TriggerKind::Bar, at, at + 1};
-          cursor = at + 1;
-          continue;
-        }
-        if (at < cursor) continue;  // the second half of a doubled bracket, already taken
-        scan::TriggerKind kind = scan::classify_trigger(text, at);
-        uint32_t end = at + 3;
-        // Greedy from the left: the first two of three adjacent 《 merge, the third stays single.
-        // The next trigger starts right here exactly when the same character follows.
-        if ((kind == scan::TriggerKind::RubyOpen || kind == scan::TriggerKind::RubyClose) && end + 3 <= n &&
-            same_character(p + at, p + end)) {
-          kind = kind == scan::TriggerKind::RubyOpen ? scan::TriggerKind::DoubleRubyOpen
-                                                     : scan::TriggerKind::DoubleRubyClose;
-          end += 3;
-        }
-        *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
-        w += cursor < at;
-        *w++ = Token{TokenTag::Trigger, kind, at, end};
-        cursor = end;
-      }
+  out.reserve(arena, n / 12 + TokenStream::kMinRoom + 8);
+  TokenStream stream(text);
+  for (;;) {
+    if (out.cap - out.size < TokenStream::kMinRoom) {
+      // Past the guess: extrapolate from the density so far, with an eighth to spare, rather
+      // than doubling, which on a dense text overshoots the arena's block by half the stream.
+      const std::size_t done = out.size ? out.data[out.size - 1].end : 1;
+      const std::size_t want =
+          static_cast<std::size_t>(static_cast<double>(out.size) * (static_cast<double>(n) / done) * 1.125);
+      out.reserve(arena, std::max(want, out.size + 16 * TokenStream::kMinRoom));
     }
+    const std::size_t got = stream.next(out.data + out.size, out.cap - out.size);
+    if (got == 0) break;
+    out.size += got;
   }
-  if (cursor < n) *w++ = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, n};
-  out.size = static_cast<std::size_t>(w - out.data);
 
   // Pairing writes its events over the tokens and appends one event per bracket left open, which
   // must fit here: the pair list is allocated right after the stream, so the stream cannot grow
