@@ -193,8 +193,8 @@ bool valid_utf8(std::string_view s) {
 }
 
 // The normalized text holds sentinels written by assembly only: each has a registry entry of its
-// own kind, the k-th of them is the k-th record of the source-node table, and block and container
-// sentinels stand between two line feeds on each side.
+// own kind, the k-th of them is the k-th record of the source-node table and stands at the k-th
+// position, and block and container sentinels stand between two line feeds on each side.
 void check_sentinels(const ParseResult& r, std::string_view text) {
   std::string_view t = r.normalized;
   std::size_t k = 0;
@@ -203,6 +203,7 @@ void check_sentinels(const ParseResult& r, std::string_view text) {
     if (kind == EntryKind::Absent) continue;
     if (find_entry(r.registry, static_cast<uint32_t>(i)).kind != kind) violated("sentinel without an entry of its kind", text);
     if (k >= r.node_count || r.nodes[k].entry.kind != kind) violated("sentinel does not match its source-node record", text);
+    if (r.positions == nullptr || r.positions[k] != i) violated("sentinel not at its record's position", text);
     ++k;
     if (kind != EntryKind::Inline &&
         (i < 2 || t.substr(i - 2, 2) != "\n\n" || i + 5 > t.size() || t.substr(i + 3, 2) != "\n\n"))

@@ -3,6 +3,7 @@
 // and the source-node table.
 #include "yomika/pipeline/borrowed.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -76,7 +77,6 @@ class Assembler {
   Assembler(std::string_view src, Arena& arena, classify::Context& cx)
       : src_(src), cx_(cx), norm_(arena, src.size()) {
     positions_.reserve(src.size() / 64);
-    entries_.reserve(src.size() / 64);
     nodes_.reserve(src.size() / 64);
   }
 
@@ -103,11 +103,15 @@ class Assembler {
 
   void finish(Arena& arena, ParseResult& out) {
     out.normalized = norm_.view();
-    out.registry = build_registry(positions_, entries_);
+    static_assert(offsetof(SourceNode, entry) == 0, "a source node begins with its registry entry");
+    out.registry = build_registry(positions_.data(), positions_.size(), nodes_.data(), sizeof(SourceNode));
     SourceNode* table = arena.alloc_array<SourceNode>(nodes_.size());
     for (std::size_t i = 0; i < nodes_.size(); ++i) table[i] = nodes_[i];
     out.nodes = table;
     out.node_count = nodes_.size();
+    uint32_t* positions = arena.alloc_array<uint32_t>(positions_.size());
+    if (!positions_.empty()) std::memcpy(positions, positions_.data(), positions_.size() * sizeof(uint32_t));
+    out.positions = positions;
   }
 
  private:
@@ -201,7 +205,6 @@ class Assembler {
 
   void record(uint32_t pos, const RegistryEntry& e, Span span) {
     positions_.push_back(pos);
-    entries_.push_back(e);
     nodes_.push_back(SourceNode{e, span});
   }
 
@@ -466,7 +469,6 @@ class Assembler {
       if (positions_.empty() || positions_.back() != chain_[i].sentinel)
         fatal("internal error: entered unreachable code: the chain's sentinels are the last written");
       positions_.pop_back();
-      entries_.pop_back();
       nodes_.pop_back();
     }
     norm_.truncate(chain_[first].sentinel - lead);
@@ -515,7 +517,6 @@ class Assembler {
   // (hence ascending position) order.
   ArenaText norm_;
   std::vector<uint32_t> positions_;
-  std::vector<RegistryEntry> entries_;
   std::vector<SourceNode> nodes_;
 
   // Driver state.

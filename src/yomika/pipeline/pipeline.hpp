@@ -34,6 +34,8 @@ struct ParseResult {
   std::size_t pair_count = 0;
   const SourceNode* nodes = nullptr;     // arena
   std::size_t node_count = 0;
+  const uint32_t* positions = nullptr;   // arena: the registry's keys in ascending order, one per
+                                         // node (nodes[k] is the entry at positions[k])
   uint32_t sanitized_len = 0;
 };
 

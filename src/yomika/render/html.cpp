@@ -455,7 +455,7 @@ class Stops {
 class Walker {
  public:
   Walker(const ParseResult& r, Out& out)
-      : text_(r.normalized), entries_(r.registry, r.nodes, r.node_count), out_(out), stops_(r.normalized) {}
+      : text_(r.normalized), entries_(r), out_(out), stops_(r.normalized) {}
 
   void run() {
     const char* p = text_.data();

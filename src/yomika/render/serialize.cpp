@@ -277,7 +277,7 @@ std::string serialize(const ParseResult& result) {
   std::size_t k = 0;
   uint32_t covered = 0;
   std::size_t pos = 0;
-  RegistryCursor entries(result.registry, result.nodes, result.node_count);
+  RegistryCursor entries(result);
   std::size_t h = scan::find_byte(p, n, 0, sentinel::kLead);
   while (h < n) {
     EntryKind kind = sentinel::kind_at(text, h);

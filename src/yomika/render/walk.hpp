@@ -38,9 +38,21 @@ class RegistryCursor {
     i_ = leftmost(0);
   }
 
+  // Over a parse result's keys in ascending order when it has them (positions): the k-th key is
+  // then read in sequence instead of found by walking the tree.
+  explicit RegistryCursor(const ParseResult& r) : RegistryCursor(r.registry, r.nodes, r.node_count) {
+    if (in_order_ != nullptr && r.positions != nullptr) positions_ = r.positions;
+  }
+
   // h must not be below the position of the previous call.
   RegistryEntry matched(std::size_t h, EntryKind kind) {
     if (h > UINT32_MAX) fatal("normalized fits u32 per Phase 0 cap");
+    if (positions_ != nullptr) {
+      while (k_ < n_ && positions_[k_] < h) ++k_;
+      if (k_ >= n_ || positions_[k_] != h) return RegistryEntry{};
+      const RegistryEntry& e = in_order_[k_].entry;
+      return e.kind == kind ? e : RegistryEntry{};
+    }
     while (i_ < n_ && r_.keys[i_] < h) {
       i_ = next(i_);
       ++k_;
@@ -69,6 +81,7 @@ class RegistryCursor {
   const SentinelRegistry& r_;
   std::size_t n_;
   const SourceNode* in_order_;
+  const uint32_t* positions_ = nullptr;
   std::size_t i_;
   std::size_t k_ = 0;  // rank of slot i_ among the keys
 };

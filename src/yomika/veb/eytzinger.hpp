@@ -24,6 +24,10 @@ struct SentinelRegistry {
 // positions ascending; entries[i] belongs to positions[i].
 SentinelRegistry build_registry(const std::vector<uint32_t>& positions, const std::vector<RegistryEntry>& entries);
 
+// The same with the entries read from records of `stride` bytes, the entry at the start of each:
+// for the source-node table, whose records begin with their entry.
+SentinelRegistry build_registry(const uint32_t* positions, std::size_t n, const void* records, std::size_t stride);
+
 // Slot order of an in-order walk: result[k] = slot of the k-th smallest key (n keys).
 std::vector<uint32_t> eytzinger_slots(std::size_t n);
 
