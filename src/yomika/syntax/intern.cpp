@@ -110,14 +110,20 @@ void Interner::grow() {
 }
 
 std::string_view Interner::intern(std::string_view bytes) {
-  if (has_last_ && same(last_, bytes)) return last_;
-  const std::string_view before = prev_short_;
+  if (last_data_ != nullptr && same(std::string_view(last_data_, last_size_), bytes))
+    return std::string_view(last_data_, last_size_);
+  const char* before_data = prev_data_;
+  const uint32_t before_size = prev_size_;
   // The answer being replaced as the last one; at most 64 bytes means it came from the table.
-  if (has_last_ && last_.size() <= 64) prev_short_ = last_;
-  has_last_ = true;
+  if (last_data_ != nullptr && last_size_ <= 64) {
+    prev_data_ = last_data_;
+    prev_size_ = last_size_;
+  }
   if (bytes.size() > 64) {
-    last_ = arena_->copy(bytes);
-    return last_;
+    const std::string_view copy = arena_->copy(bytes);
+    last_data_ = copy.data();
+    last_size_ = static_cast<uint32_t>(copy.size());
+    return copy;
   }
   if (count_ * 8 >= capacity_ * 7) grow();
   // PERF: a short string's table answer is unique, so the answer before the last one, if it has
@@ -125,9 +131,10 @@ std::string_view Interner::intern(std::string_view bytes) {
   // a cache miss in a table of one slot per 32 source bytes, and a constructor re-interns the two
   // strings its classifier has just interned). Growth is decided first, as for any request
   // that reaches the table.
-  if (before.data() != nullptr && same(before, bytes)) {
-    last_ = before;
-    return before;
+  if (before_data != nullptr && same(std::string_view(before_data, before_size), bytes)) {
+    last_data_ = before_data;
+    last_size_ = before_size;
+    return std::string_view(before_data, before_size);
   }
   std::size_t mask = capacity_ - 1;
   // The high 32 bits: enough for the slot index of any table a 4 GiB source can need, and the
@@ -140,12 +147,14 @@ std::string_view Interner::intern(std::string_view bytes) {
       const std::string_view copy = arena_->copy(bytes);
       slot = Slot{copy.data(), static_cast<uint32_t>(copy.size()), h};
       ++count_;
-      last_ = copy;
+      last_data_ = copy.data();
+      last_size_ = static_cast<uint32_t>(copy.size());
       return copy;
     }
     if (slot.hash == h && same(slot.view(), bytes)) {
-      last_ = slot.view();
-      return last_;
+      last_data_ = slot.data;
+      last_size_ = slot.size;
+      return slot.view();
     }
     i = (i + 1) & mask;
   }
