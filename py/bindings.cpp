@@ -546,9 +546,9 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
   if (!read_source(source, /*own=*/false, yomika::kMaxSourceBytes, bytes)) return nullptr;
 
   // Each buffer goes as soon as nothing reads it: the source copy once the parse has made its
-  // own sanitized copy in the arena, the arena once the HTML is written. The call's peak is then
-  // the largest of three phases (source and parse, parse and HTML, HTML and result str) rather
-  // than the sum of all four.
+  // own sanitized copy in the arena (before the parse's tables grow), the arena once the HTML is
+  // written. The call's peak is then the largest of three phases (parse, parse and HTML, HTML
+  // and result str) rather than the sum of all four.
   std::string html, refusal;
   bool ok = false;
   {
@@ -556,12 +556,8 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
     if (!reserve_or_raise(arena, bytes.view().size())) return nullptr;
     ok = abort_on_bad_alloc([&] {
       yomika::ParseResult result;
-      if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal)) return false;
-      // Every span and record indexes the sanitized text; should that ever be the source itself,
-      // the source stays.
-      auto src = reinterpret_cast<uintptr_t>(bytes.view().data());
-      auto sanitized = reinterpret_cast<uintptr_t>(result.sanitized.data());
-      if (sanitized < src || sanitized > src + bytes.view().size()) bytes.reset();
+      if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal, [&] { bytes.reset(); }))
+        return false;
       html = yomika::render::render_result_html(result);
       return true;
     });

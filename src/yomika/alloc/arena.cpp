@@ -187,7 +187,12 @@ void* Arena::scratch(std::size_t size, std::size_t align) {
 }
 
 void Arena::drop_scratch() {
-  if (scratch_block_ != nullptr && scratch_block_ == current_) end_ = scratch_end_;
+  if (scratch_block_ != nullptr && scratch_block_ == current_) {
+    // A scratch of many megabytes (the interner's table of a long text) would otherwise stay
+    // resident through rendering, on top of the output.
+    release_pages(end_, static_cast<std::size_t>(scratch_end_ - end_));
+    end_ = scratch_end_;
+  }
   scratch_block_ = nullptr;
   scratch_end_ = nullptr;
 }

@@ -7,6 +7,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "yomika/alloc/fatal.hpp"
@@ -25,6 +26,20 @@ void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least) {
   const auto b = (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
   const auto e = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHugePage - 1);
   if (e > b) madvise(reinterpret_cast<void*>(b), e - b, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+  (void)at_least;
+#endif
+}
+
+void release_pages(void* p, std::size_t bytes, std::size_t at_least) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+  if (bytes < at_least) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto b = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
+  const auto e = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
+  if (e > b) madvise(reinterpret_cast<void*>(b), e - b, MADV_DONTNEED);
 #else
   (void)p;
   (void)bytes;

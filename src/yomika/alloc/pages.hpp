@@ -18,6 +18,12 @@ inline constexpr std::size_t kHugeAdviceMin = std::size_t{8} << 20;
 // the system has no huge pages on request nothing changes.
 void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeAdviceMin);
 
+// Gives the whole pages inside [p, p + bytes) back to the system when they are at least
+// `at_least` bytes, keeping the range usable: it reads as zeros and is faulted in again when
+// touched. For a large table that dies long before the buffer that holds it, so that the memory
+// of the rest of the work is not counted on top of it.
+void release_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeAdviceMin);
+
 // A zeroed block of memory for a table that is read at random. From 2 MiB on it is mapped
 // directly, in huge pages where the system gives them, and its pages are made writable up front:
 // in small pages its first touches and its address translations would cost more than filling the

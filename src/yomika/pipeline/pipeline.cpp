@@ -52,6 +52,10 @@ bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<
 }  // namespace
 
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
+  return parse_document(doc, out, refusal, {});
+}
+
+bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal, const std::function<void()>& copied) {
   Arena& arena = *doc.arena;
   // No result survives a call, so the previous parse's memory is reused rather than kept.
   arena.reset();
@@ -59,8 +63,9 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 
   std::vector<Diagnostic> diagnostics;
   // Phase 0 and the copy into the arena in one: a text that Phase 0 changes is written there
-  // directly rather than built aside and copied.
+  // directly rather than built aside and copied. Nothing reads the source after it.
   const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
+  if (copied) copied();
   return parse_after_sanitize(sanitized, arena, std::move(diagnostics), out, refusal);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,11 @@ bool reserve_arena(Arena& arena, uint64_t source_len);
 // "source too long for u32 span offsets ({} bytes)" when the sanitized source is too long.
 // The arena is reset first: no earlier parse of the document survives the call.
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal);
+
+// The same for a caller that lets go of the source once it is copied: `copied` is called as soon
+// as the sanitized text is in the arena, before the rest of the pipeline runs, so that the
+// source's memory can be given back while the parse's own grows.
+bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal, const std::function<void()>& copied);
 
 // The pipeline after Phase 0, over a text that is already sanitized (a part of a sanitized text,
 // which the caller keeps alive). The arena is reset first, as for parse_document.
