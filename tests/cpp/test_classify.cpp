@@ -1,5 +1,6 @@
 // Classification rules as tables: annotation keywords, quoted references, ruby, double ruby, the
 // content of readings, and the quoted-target resolver against a plain substring search.
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <random>
@@ -11,6 +12,8 @@
 #include "yomika/alloc/arena.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
+#include "yomika/pipeline/lexer/quote_common.hpp"
+#include "yomika/pipeline/lexer/quote_index.hpp"
 #include "yomika/pipeline/lexer/quoted_reference.hpp"
 #include "yomika/pipeline/pairing.hpp"
 #include "yomika/scan/triggers.hpp"
@@ -431,6 +434,82 @@ TEST(classify_quote_resolver_matches_plain_search) {
       CHECK_EQ(mismatches, 0);
     }
   }
+}
+
+// The suffix sort against sorting the suffixes one by one, on the texts that stress it:
+// periodic ones (long equal LMS substrings, deep recursion), one symbol repeated, runs of one
+// symbol between others, descending, and random over small and large alphabets.
+TEST(classify_suffix_sort_matches_direct_sort) {
+  std::mt19937 rng(2024);
+  std::vector<std::vector<uint32_t>> texts;
+  for (uint32_t n : {1u, 2u, 3u, 17u, 100u, 1000u}) texts.push_back(std::vector<uint32_t>(n, 0));
+  for (uint32_t period : {2u, 3u, 7u}) {
+    std::vector<uint32_t> t;
+    for (uint32_t i = 0; i < 900; ++i) t.push_back(i % period == 0 ? 1 : 0);
+    texts.push_back(t);
+  }
+  {
+    std::vector<uint32_t> t;
+    for (uint32_t i = 0; i < 500; ++i) t.push_back(499 - i);
+    texts.push_back(t);
+  }
+  for (uint32_t k : {2u, 3u, 40u, 1000u}) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<uint32_t> t(1 + rng() % 700);
+      for (uint32_t& c : t) c = rng() % k;
+      if (round % 4 == 0)
+        for (std::size_t i = 0; i + 1 < t.size(); i += 3) t[i + 1] = t[i];
+      texts.push_back(t);
+    }
+  }
+  int wrong = 0;
+  for (const std::vector<uint32_t>& t : texts) {
+    const auto n = static_cast<uint32_t>(t.size());
+    const uint32_t k = *std::max_element(t.begin(), t.end()) + 1;
+    std::vector<uint32_t> sa(n), want(n);
+    quote::suffix_array(t.data(), n, k, sa.data());
+    for (uint32_t i = 0; i < n; ++i) want[i] = i;
+    std::sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) {
+      return std::lexicographical_compare(t.begin() + a, t.end(), t.begin() + b, t.end());
+    });
+    if (sa != want) ++wrong;
+  }
+  CHECK_EQ(wrong, 0);
+}
+
+// The index of a text by its characters and by its bytes gives the first occurrence a plain
+// search finds, over texts of one-, two-, three- and four-byte characters, periodic or not.
+TEST(classify_suffix_index_by_characters_and_by_bytes_match_plain_search) {
+  std::mt19937 rng(77);
+  const char* pieces[] = {"a", "b", "é", "猫", "犬", "の", "𠀋", "\n"};
+  int wrong = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string text;
+    const std::size_t alphabet = 2 + round % 7;
+    if (round % 5 == 0) {
+      std::string unit;
+      for (int i = 0; i < 5; ++i) unit += pieces[rng() % alphabet];
+      while (text.size() < 1500) text += unit;
+    } else {
+      while (text.size() < 1500) text += pieces[rng() % alphabet];
+    }
+    std::size_t chars = 0;
+    for (char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    for (auto unit : {quote::SuffixIndex::Unit::Characters, quote::SuffixIndex::Unit::Bytes}) {
+      quote::SuffixIndex index(text, chars, 8, true, unit);
+      for (int q = 0; q < 200; ++q) {
+        std::size_t at = rng() % text.size();
+        while ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+        std::string target = text.substr(at, 1 + rng() % 10);
+        if (q % 3 == 0) target += pieces[rng() % 8];
+        if ((static_cast<unsigned char>(target.back()) & 0xC0) == 0x80 && q % 2) target.pop_back();
+        const std::size_t found = text.find(target);
+        const uint32_t want = found == std::string::npos ? quote::kEmpty : static_cast<uint32_t>(found);
+        if (index.first_occurrence(target) != want) ++wrong;
+      }
+    }
+  }
+  CHECK_EQ(wrong, 0);
 }
 
 // Numbered targets (無1, 無10, 無11, ...) are what the filter's tables of runs are for: every

@@ -39,24 +39,21 @@ inline bool continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
-RunFirsts::RunFirsts(std::string_view t, std::size_t chars, unsigned length) : length_(length) {
+RunFirsts::RunFirsts(std::string_view t, unsigned length, uint64_t limit) : length_(length) {
   leaving_ = 1;
   for (unsigned k = 0; k < length; ++k) leaving_ *= kBase;
   salt_ = length * 0x9E3779B97F4A7C15ull;
   const auto* p = reinterpret_cast<const uint8_t*>(t.data());
   const std::size_t n = t.size();
-  // At most one run per character: a third more slots keeps the table at most three quarters
-  // full, so probes stay short whatever the text, at 11 to 21 bytes per character.
-  std::size_t cap = 64;
-  while (cap < chars + chars / 3) cap <<= 1;
-  slots_ = ZeroedTable<Slot>(cap);
-  mask_ = cap - 1;
+  cap_ = 4096;
+  if (cap_ * sizeof(Slot) > limit) return;
+  slots_ = ZeroedTable<Slot>(cap_);
 
-  // The table is far larger than the caches, so every insertion is a miss: the slot of each
-  // run is prefetched when its hash is known and the insertion made kAhead runs later, in
-  // text order all the same (the first insertion of a run is its first position).
+  // The table soon outgrows the caches, so every insertion is a miss: the slot of each run is
+  // prefetched when its hash is known and the insertion made kAhead runs later, in text order
+  // all the same (the first insertion of a run is its first position).
   constexpr unsigned kAhead = 16;
-  uint64_t pending_key[kAhead];
+  uint32_t pending_check[kAhead];
   uint32_t pending_pos[kAhead];
   uint32_t window[kMaxLength], window_pos[kMaxLength];  // ring of the last characters
   std::size_t runs = 0, seen = 0;
@@ -72,11 +69,16 @@ RunFirsts::RunFirsts(std::string_view t, std::size_t chars, unsigned length) : l
     window[slot] = c;
     window_pos[slot] = static_cast<uint32_t>(i);
     if (++seen >= length) {
-      const uint64_t k = key(h);
-      __builtin_prefetch(&slots_[k & mask_], 1);
+      if (4 * (count_ + kAhead) > 3 * cap_ && !grow(limit)) {
+        slots_ = ZeroedTable<Slot>();
+        cap_ = 0;
+        return;
+      }
+      const uint32_t check = check_of(key(h));
+      __builtin_prefetch(&slots_[place(check)], 1);
       const unsigned r = runs % kAhead;
-      if (runs >= kAhead) insert(pending_key[r], pending_pos[r]);
-      pending_key[r] = k;
+      if (runs >= kAhead) insert(pending_check[r], pending_pos[r]);
+      pending_check[r] = check;
       pending_pos[r] = window_pos[(seen - length) % kMaxLength];
       ++runs;
     }
@@ -84,11 +86,26 @@ RunFirsts::RunFirsts(std::string_view t, std::size_t chars, unsigned length) : l
     while (i < n && continuation(p[i])) ++i;
   }
   for (std::size_t r = runs > kAhead ? runs - kAhead : 0; r < runs; ++r) {
-    insert(pending_key[r % kAhead], pending_pos[r % kAhead]);
+    insert(pending_check[r % kAhead], pending_pos[r % kAhead]);
   }
+  usable_ = true;
 }
 
-GramFirsts::GramFirsts(std::string_view t) : text_(t) {
+bool RunFirsts::grow(uint64_t limit) {
+  const uint64_t cap = 2 * cap_;
+  if ((cap + cap_) * sizeof(Slot) > limit) return false;
+  ZeroedTable<Slot> old(cap);
+  std::swap(old, slots_);
+  const uint64_t old_cap = cap_;
+  cap_ = cap;
+  count_ = 0;
+  for (uint64_t i = 0; i < old_cap; ++i) {
+    if (old[i].check != 0) insert(old[i].check, old[i].first);
+  }
+  return true;
+}
+
+GramFirsts::GramFirsts(std::string_view t, uint64_t limit) : text_(t) {
   const auto* p = reinterpret_cast<const uint8_t*>(t.data());
   single_.reset(new uint32_t[std::size_t{1} << kSingleBits]);
   std::fill_n(single_.get(), std::size_t{1} << kSingleBits, kEmpty);
@@ -98,12 +115,25 @@ GramFirsts::GramFirsts(std::string_view t) : text_(t) {
     uint32_t c;
     const unsigned len = cut(p + i, t.size() - i, c);
     uint32_t& slot = single_[mix(c) >> (64 - kSingleBits)];
-    if (slot == kEmpty) slot = static_cast<uint32_t>(i);
+    if (slot == kEmpty) {
+      slot = static_cast<uint32_t>(i);
+      ++distinct_;
+    }
+    astral_ = astral_ || len == 4;
     ++chars_;
     i += len;
     while (i < t.size() && continuation(p[i])) ++i;
   }
-  add_runs(kFirstRunLength);
+  add_runs(kFirstRunLength, limit);
+}
+
+uint64_t GramFirsts::add_runs(unsigned length, uint64_t limit) {
+  tried_.push_back(length);
+  RunFirsts runs(text_, length, limit);
+  if (!runs.usable()) return 0;
+  const uint64_t bytes = runs.bytes();
+  runs_.push_back(std::move(runs));
+  return bytes;
 }
 
 bool GramFirsts::may_occur_before(std::string_view t, uint32_t before, std::size_t& chars) const {

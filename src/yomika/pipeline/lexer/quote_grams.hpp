@@ -24,6 +24,12 @@ namespace yomika::classify::quote {
 // would let it through; and every target let through costs a scan, so even a small share of
 // false matches (say one in two thousand, with 11 bits of check beside a 21-bit position) would
 // spend the scanning budget on a text of a few megabytes of such notes.
+//
+// The table holds one slot per distinct run, at most three quarters full: it starts small and
+// doubles as runs come (a slot's place follows from its check alone, so the table is rebuilt
+// from its own slots). Texts of many notes repeat most runs: their tables are a tenth of one slot
+// per character. A table that would outgrow `limit` bytes is not built at all (usable() is then
+// false): one that stopped part way would miss the first positions of later runs.
 class RunFirsts {
  public:
   static constexpr unsigned kMaxLength = 64;
@@ -34,15 +40,19 @@ class RunFirsts {
   // B^length: what the character leaving the window weighs.
   uint64_t leaving() const { return leaving_; }
   unsigned length() const { return length_; }
+  bool usable() const { return usable_; }
+  // Bytes of the table.
+  uint64_t bytes() const { return cap_ * sizeof(Slot); }
 
-  // The table of the runs of `length` characters of t, which holds `chars` characters.
-  RunFirsts(std::string_view t, std::size_t chars, unsigned length);
+  // The table of the runs of `length` characters of t, in at most `limit` bytes (counting the
+  // old and the new table while it doubles).
+  RunFirsts(std::string_view t, unsigned length, uint64_t limit);
 
   // A position at or before the first occurrence of the run with hash k, or kEmpty when it
   // does not occur.
   uint32_t first(uint64_t k) const {
     const uint32_t check = check_of(k);
-    for (uint64_t i = k & mask_;; i = (i + 1) & mask_) {
+    for (uint64_t i = place(check);; i = (i + 1) & (cap_ - 1)) {
       const Slot& slot = slots_[i];
       if (slot.check == check) return slot.first;
       if (slot.check == 0) return kEmpty;
@@ -58,25 +68,31 @@ class RunFirsts {
     const auto check = static_cast<uint32_t>(k >> 32);
     return check != 0 ? check : 1;
   }
+  // The slot where a check's search starts: its top bits.
+  uint64_t place(uint32_t check) const { return (uint64_t{check} * cap_) >> 32; }
 
   // A different run that shares the slot and the check was met earlier in the text, so keeping
   // its position keeps a position no later than this run's.
-  void insert(uint64_t k, uint32_t pos) {
-    const uint32_t check = check_of(k);
-    for (uint64_t i = k & mask_;; i = (i + 1) & mask_) {
+  void insert(uint32_t check, uint32_t pos) {
+    for (uint64_t i = place(check);; i = (i + 1) & (cap_ - 1)) {
       Slot& slot = slots_[i];
       if (slot.check == check) return;
       if (slot.check == 0) {
         slot = Slot{check, pos};
+        ++count_;
         return;
       }
     }
   }
+  // Doubles the table; false (and nothing changed) when that would pass the limit.
+  bool grow(uint64_t limit);
 
   unsigned length_;
   uint64_t leaving_ = 1, salt_ = 0;
   ZeroedTable<Slot> slots_;
-  uint64_t mask_ = 0;
+  uint64_t cap_ = 0;
+  uint64_t count_ = 0;
+  bool usable_ = false;
 };
 
 // First positions of character grams. A target can only occur at p if each of its grams occurs
@@ -104,27 +120,49 @@ class GramFirsts {
   static constexpr unsigned kFirstRunLength = 4;
   static constexpr unsigned kMaxRunTables = 2;  // the first and one added
 
-  explicit GramFirsts(std::string_view t);
+  // The table of one character, and the table of runs of four within `limit` bytes.
+  GramFirsts(std::string_view t, uint64_t limit);
 
+  static constexpr unsigned kSingleBits = 16;  // 256 KiB: stays in the second-level cache
+  // The table of one character, and no table of runs yet.
+  static constexpr uint64_t kBaseBytes = (uint64_t{1} << kSingleBits) * sizeof(uint32_t);
+
+  // A table of runs of this length was added, or tried and found too large.
   bool has_runs(unsigned length) const {
-    for (const RunFirsts& r : runs_) {
-      if (r.length() == length) return true;
+    for (unsigned l : tried_) {
+      if (l == length) return true;
     }
     return false;
   }
-  bool can_add_runs() const { return runs_.size() < kMaxRunTables; }
-  void add_runs(unsigned length) { runs_.emplace_back(text_, chars_, length); }
+  bool can_add_runs() const { return tried_.size() < kMaxRunTables; }
+  // Adds the table of runs of `length` characters if it fits in `limit` bytes; returns the bytes
+  // it takes (0 when it did not fit).
+  uint64_t add_runs(unsigned length, uint64_t limit);
+  std::size_t chars() const { return chars_; }
+  // Bytes of the tables of runs.
+  uint64_t run_bytes() const {
+    uint64_t bytes = 0;
+    for (const RunFirsts& r : runs_) bytes += r.bytes();
+    return bytes;
+  }
+  // Different characters of the text (a lower bound: characters that share a slot of the table
+  // of one character count once).
+  std::size_t distinct() const { return distinct_; }
+  // Whether the text holds a character of four bytes.
+  bool astral() const { return astral_; }
 
   // False only when t cannot end at or before `before`. `chars` receives the number of
   // characters of a well-formed t (0 otherwise).
   bool may_occur_before(std::string_view t, uint32_t before, std::size_t& chars) const;
 
  private:
-  static constexpr unsigned kSingleBits = 16;  // 256 KiB: stays in the second-level cache
   std::string_view text_;
   std::size_t chars_ = 0;
+  std::size_t distinct_ = 0;
+  bool astral_ = false;
   std::unique_ptr<uint32_t[]> single_;  // first position by hash of one character
-  std::vector<RunFirsts> runs_;
+  std::vector<RunFirsts> runs_;         // the usable ones
+  std::vector<unsigned> tried_;         // lengths of the tables added or tried
 };
 
 }  // namespace yomika::classify::quote

@@ -3,6 +3,7 @@
 #include "yomika/pipeline/lexer/quote_index.hpp"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "yomika/model/span.hpp"
 #include "yomika/pipeline/lexer/quote_common.hpp"
@@ -11,150 +12,202 @@ namespace yomika::classify::quote {
 
 namespace {
 
-// Suffix array of s[0, n) over the alphabet [0, upper] by induced sorting. sa receives n entries.
+// Types of suffixes, a bit each: set for S-type (smaller than the suffix after it).
+class Types {
+ public:
+  explicit Types(uint32_t n) : w_((std::size_t{n} + 63) / 64, 0) {}
+  bool s(uint32_t i) const { return (w_[i >> 6] >> (i & 63)) & 1; }
+  void set_s(uint32_t i) { w_[i >> 6] |= uint64_t{1} << (i & 63); }
+  // A leftmost S-type position: S-type with an L-type before it.
+  bool lms(uint32_t i) const { return i > 0 && s(i) && !s(i - 1); }
+
+ private:
+  std::vector<uint64_t> w_;
+};
+
+// Bucket c holds the suffixes that begin with symbol c: [start(c), end(c)).
+struct Buckets {
+  uint32_t* count;  // per symbol
+  uint32_t* at;     // cursors
+  uint32_t k;
+  void starts() {
+    uint32_t sum = 0;
+    for (uint32_t c = 0; c < k; ++c) {
+      at[c] = sum;
+      sum += count[c];
+    }
+  }
+  void ends() {
+    uint32_t sum = 0;
+    for (uint32_t c = 0; c < k; ++c) {
+      sum += count[c];
+      at[c] = sum;
+    }
+  }
+};
+
+// Induced sorting: L-type suffixes from the left, then S-type ones from the right. The last
+// suffix is L-type against the virtual smallest symbol after it, and comes first.
 template <class Sym>
-void suffix_array(const Sym* s, uint32_t n, uint32_t upper, uint32_t* sa) {
+void induce(const Sym* s, uint32_t n, const Types& t, Buckets& b, uint32_t* sa) {
+  b.starts();
+  sa[b.at[s[n - 1]]++] = n - 1;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t j = sa[i];
+    if (j != kEmpty && j > 0 && !t.s(j - 1)) sa[b.at[s[j - 1]]++] = j - 1;
+  }
+  b.ends();
+  for (uint32_t i = n; i-- > 0;) {
+    const uint32_t j = sa[i];
+    if (j != kEmpty && j > 0 && t.s(j - 1)) sa[--b.at[s[j - 1]]] = j - 1;
+  }
+}
+
+// SA-IS over s[0, n), symbols in [0, k), with every intermediate array in sa: the sorted LMS
+// substrings in sa[0, m), their names at sa[m + position / 2] (LMS positions are at least two
+// apart, and m <= n / 2), then the reduced text in sa[n - m, n) and its suffix array, sorted
+// recursively, in sa[0, m). `spare` (`spare_n` entries, not overlapping sa) may hold the buckets.
+template <class Sym>
+void sais(const Sym* s, uint32_t n, uint32_t k, uint32_t* sa, uint32_t* spare, std::size_t spare_n) {
   if (n == 0) return;
-  if (n < 16) {
-    // Too small for induced sorting to pay off; compare suffixes directly.
-    for (uint32_t i = 0; i < n; ++i) sa[i] = i;
-    std::sort(sa, sa + n, [&](uint32_t a, uint32_t b) {
-      while (a < n && b < n) {
-        if (s[a] != s[b]) return s[a] < s[b];
-        ++a;
-        ++b;
-      }
-      return a == n;  // the shorter suffix (reached the end first) sorts first
-    });
+  if (n == 1) {
+    sa[0] = 0;
     return;
   }
+  Types t(n);
+  for (uint32_t i = n - 1; i-- > 0;) {
+    if (s[i] < s[i + 1] || (s[i] == s[i + 1] && t.s(i + 1))) t.set_s(i);
+  }
+  std::vector<uint32_t> own;
+  if (spare_n < 2 * std::size_t{k}) {
+    own.resize(2 * std::size_t{k});
+    spare = own.data();
+  }
+  Buckets b{spare, spare + k, k};
+  std::fill(b.count, b.count + k, 0);
+  for (uint32_t i = 0; i < n; ++i) ++b.count[s[i]];
 
-  // S-type (smaller than the suffix after it) or L-type; the last suffix is L-type against the
-  // virtual end marker.
-  std::vector<uint8_t> is_s(n, 0);
-  for (uint32_t i = n - 1; i-- > 0;) is_s[i] = s[i] == s[i + 1] ? is_s[i + 1] : (s[i] < s[i + 1]);
-
-  // Bucket c spans [l_start[c], l_start[c + 1]); its L-type suffixes come first, from l_start[c],
-  // and its S-type suffixes start at s_start[c].
-  std::vector<uint32_t> l_start(upper + 2, 0), s_start(upper + 2, 0);
+  // Sort the LMS substrings: LMS suffixes at their buckets' ends, then induced sorting.
+  std::fill(sa, sa + n, kEmpty);
+  b.ends();
+  for (uint32_t i = n - 1; i > 0; --i) {
+    if (t.lms(i)) sa[--b.at[s[i]]] = i;
+  }
+  induce(s, n, t, b, sa);
+  uint32_t m = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    if (is_s[i]) {
-      ++l_start[s[i] + 1];
-    } else {
-      ++s_start[s[i]];
-    }
-  }
-  for (uint32_t c = 0; c <= upper; ++c) {
-    s_start[c] += l_start[c];
-    l_start[c + 1] += s_start[c];
+    if (sa[i] != kEmpty && t.lms(sa[i])) sa[m++] = sa[i];
   }
 
-  std::vector<uint32_t> cursor(upper + 2);
-  auto induce = [&](const std::vector<uint32_t>& lms) {
-    std::fill(sa, sa + n, kEmpty);
-    std::copy(s_start.begin(), s_start.end(), cursor.begin());
-    for (uint32_t d : lms) sa[cursor[s[d]]++] = d;
-    std::copy(l_start.begin(), l_start.end(), cursor.begin());
-    sa[cursor[s[n - 1]]++] = n - 1;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint32_t v = sa[i];
-      if (v != kEmpty && v >= 1 && !is_s[v - 1]) sa[cursor[s[v - 1]]++] = v - 1;
-    }
-    std::copy(l_start.begin(), l_start.end(), cursor.begin());
-    for (uint32_t i = n; i-- > 0;) {
-      uint32_t v = sa[i];
-      if (v != kEmpty && v >= 1 && is_s[v - 1]) sa[--cursor[s[v - 1] + 1]] = v - 1;
-    }
-  };
-
-  // Leftmost S-type positions (an S right after an L) and their rank in text order.
-  std::vector<uint32_t> lms_rank(n, kEmpty);
-  std::vector<uint32_t> lms;
-  for (uint32_t i = 1; i < n; ++i) {
-    if (!is_s[i - 1] && is_s[i]) {
-      lms_rank[i] = static_cast<uint32_t>(lms.size());
-      lms.push_back(i);
-    }
-  }
-  const uint32_t m = static_cast<uint32_t>(lms.size());
-  induce(lms);
-  if (m == 0) return;
-
-  // Name the LMS substrings in their induced order; equal substrings share a name. When names
-  // repeat, the order of the LMS suffixes comes from the suffix array of the names.
-  std::vector<uint32_t> sorted;
-  sorted.reserve(m);
-  for (uint32_t i = 0; i < n; ++i) {
-    if (sa[i] != kEmpty && lms_rank[sa[i]] != kEmpty) sorted.push_back(sa[i]);
-  }
-  std::vector<uint32_t> names(m);
-  uint32_t name = 0;
-  names[lms_rank[sorted[0]]] = 0;
-  for (uint32_t k = 1; k < m; ++k) {
-    uint32_t a = sorted[k - 1], b = sorted[k];
-    uint32_t end_a = lms_rank[a] + 1 < m ? lms[lms_rank[a] + 1] : n;
-    uint32_t end_b = lms_rank[b] + 1 < m ? lms[lms_rank[b] + 1] : n;
-    bool same = end_a - a == end_b - b;
-    if (same) {
-      while (a < end_a && s[a] == s[b]) {
-        ++a;
-        ++b;
+  // Name them in sorted order; equal substrings (same symbols and types up to the next LMS
+  // position) share a name. A substring that runs to the end is unique: the virtual symbol ends it.
+  std::fill(sa + m, sa + n, kEmpty);
+  uint32_t names = 0, prev = kEmpty;
+  for (uint32_t i = 0; i < m; ++i) {
+    const uint32_t pos = sa[i];
+    bool differs = prev == kEmpty;
+    for (uint32_t d = 0; !differs; ++d) {
+      if (pos + d == n || prev + d == n || s[pos + d] != s[prev + d] || t.s(pos + d) != t.s(prev + d)) {
+        differs = true;
+      } else if (d > 0 && t.lms(pos + d)) {
+        break;  // both substrings end here (their types agree up to here, so both are LMS)
       }
-      if (a == n || b == n || s[a] != s[b]) same = false;
     }
-    if (!same) ++name;
-    names[lms_rank[sorted[k]]] = name;
+    if (differs) {
+      ++names;
+      prev = pos;
+    }
+    sa[m + (pos >> 1)] = names - 1;
   }
-  lms_rank = {};
-  std::vector<uint32_t> sub(m);
-  if (name + 1 == m) {
-    for (uint32_t k = 0; k < m; ++k) sub[names[k]] = k;  // all distinct: the names are the order
+  for (uint32_t i = n, j = n; i-- > m;) {
+    if (sa[i] != kEmpty) sa[--j] = sa[i];
+  }
+  uint32_t* reduced = sa + n - m;
+
+  // The order of the LMS suffixes: directly when every name differs, else from the reduced text.
+  if (names < m) {
+    // Between the reduced text's suffix array sa[0, m) and the text itself lies room for buckets.
+    sais(reduced, m, names, sa, sa + m, n - 2 * m);
   } else {
-    suffix_array(names.data(), m, name, sub.data());
+    for (uint32_t i = 0; i < m; ++i) sa[reduced[i]] = i;
   }
-  for (uint32_t k = 0; k < m; ++k) sorted[k] = lms[sub[k]];
-  induce(sorted);
+
+  // The LMS positions in text order (over the reduced text, read for the last time), the sorted
+  // LMS suffixes at their buckets' ends, largest first, and induced sorting once more.
+  for (uint32_t i = 1, j = 0; i < n; ++i) {
+    if (t.lms(i)) reduced[j++] = i;
+  }
+  for (uint32_t i = 0; i < m; ++i) sa[i] = reduced[sa[i]];
+  std::fill(sa + m, sa + n, kEmpty);
+  b.ends();
+  for (uint32_t i = m; i-- > 0;) {
+    const uint32_t j = sa[i];
+    sa[i] = kEmpty;
+    sa[--b.at[s[j]]] = j;
+  }
+  induce(s, n, t, b, sa);
+}
+
+// The character at byte i of t, cut as the index cuts it: a well-formed sequence is one
+// character; anything else is one byte.
+inline uint32_t cut(std::string_view t, uint32_t i, unsigned& len) {
+  const auto lead = static_cast<uint8_t>(t[i]);
+  len = 1;
+  const unsigned want = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (want > 1 && want <= t.size() - i) return decode_utf8(t, i, len);
+  return lead;
+}
+
+template <class Sym>
+void sort_characters(std::string_view t, const std::vector<uint32_t>& rank, uint32_t chars, uint32_t distinct,
+                     uint32_t* sa) {
+  std::vector<Sym> symbols(chars);
+  for (uint32_t i = 0, c = 0; i < t.size(); ++c) {
+    unsigned len;
+    symbols[c] = static_cast<Sym>(rank[cut(t, i, len)]);
+    i += len;
+  }
+  sais(symbols.data(), chars, distinct, sa, nullptr, 0);
 }
 
 }  // namespace
 
-SuffixIndex::SuffixIndex(std::string_view t) : text(t) {
+void suffix_array(const uint32_t* s, uint32_t n, uint32_t k, uint32_t* sa) { sais(s, n, k, sa, nullptr, 0); }
+
+namespace {
+
+// The build's peak by characters: the array, the characters' ranks (two bytes each for up to
+// 64 Ki distinct characters), the types, the starts and every 64th offset, the rank table (up to
+// the largest code point: 64 Ki entries without four-byte characters, at most 2 Mi whatever the
+// bytes) and the buckets; the recursive sorts work inside the array.
+uint64_t build_bytes_by_chars(std::size_t bytes, std::size_t chars, std::size_t distinct, bool astral) {
+  const uint64_t c = chars;
+  return 4 * c + (distinct <= 0x10000 ? 2 : 4) * c + c / 8 + bytes / 8 + c / 16 +
+         4 * (astral ? uint64_t{0x200000} : uint64_t{0x10000}) + 8 * uint64_t{distinct} + 4096;
+}
+
+// By bytes: the array and the types; the text is its own symbols.
+uint64_t build_bytes_by_bytes(std::size_t bytes) { return 4 * uint64_t{bytes} + bytes / 8 + 4096; }
+
+}  // namespace
+
+uint64_t SuffixIndex::build_bytes(std::size_t bytes, std::size_t chars, std::size_t distinct, bool astral) {
+  return std::min(build_bytes_by_chars(bytes, chars, distinct, astral), build_bytes_by_bytes(bytes));
+}
+
+SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t distinct, bool astral, Unit unit)
+    : text(t) {
   const auto n = static_cast<uint32_t>(t.size());
-  std::vector<uint32_t> offset, symbol;
-  offset.reserve(n / 2 + 1);
-  symbol.reserve(n / 2 + 1);
-  for (uint32_t i = 0; i < n;) {
-    unsigned len = 1;
-    auto lead = static_cast<uint8_t>(t[i]);
-    uint32_t cp = lead;
-    const unsigned want = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    if (want > 1 && want <= n - i) cp = decode_utf8(t, i, len);
-    offset.push_back(i);
-    symbol.push_back(cp);
-    i += len;
+  by_bytes = unit == Unit::Cheaper ? build_bytes_by_bytes(n) < build_bytes_by_chars(n, chars, distinct, astral)
+                                   : unit == Unit::Bytes;
+  if (by_bytes) {
+    sa.resize(n);
+    sais(reinterpret_cast<const uint8_t*>(t.data()), n, 256, sa.data(), nullptr, 0);
+  } else {
+    index_characters();
   }
-  // Dense ranks keep the bucket arrays of the sort small (a few thousand kanji and kana). The
-  // rank table reaches only to the largest code point present: 64 Ki entries for Japanese text
-  // rather than the 1.1 Mi of the whole code space, which would cost more than the sort itself
-  // on a short text.
-  uint32_t top = 0;
-  for (uint32_t cp : symbol) top = std::max(top, cp);
-  std::vector<uint32_t> rank(std::size_t{top} + 1, 0);
-  for (uint32_t cp : symbol) rank[cp] = 1;
-  uint32_t distinct = 0;
-  for (uint32_t& r : rank) {
-    uint32_t present = r;
-    r = distinct;
-    distinct += present;
-  }
-  for (uint32_t& cp : symbol) cp = rank[cp];
-  rank = {};
-
-  const auto m = static_cast<uint32_t>(symbol.size());
-  sa.resize(m);
-  suffix_array(symbol.data(), m, distinct ? distinct - 1 : 0, sa.data());
-  for (uint32_t& e : sa) e = offset[e];
-
+  // Character numbers are in the order of their offsets, so their minimum is the first one.
+  const auto m = static_cast<uint32_t>(sa.size());
   const uint32_t blocks = (m + kBlock - 1) / kBlock;
   std::vector<uint32_t> base(blocks, kEmpty);
   for (uint32_t i = 0; i < m; ++i) base[i / kBlock] = std::min(base[i / kBlock], sa[i]);
@@ -165,6 +218,65 @@ SuffixIndex::SuffixIndex(std::string_view t) : text(t) {
     for (uint32_t b = 0; b < next.size(); ++b) next[b] = std::min(prev[b], prev[b + w]);
     levels.push_back(std::move(next));
   }
+}
+
+void SuffixIndex::index_characters() {
+  const auto n = static_cast<uint32_t>(text.size());
+  starts.assign(std::size_t{n} / 64 + 1, 0);
+  uint32_t chars = 0, top = 0;
+  for (uint32_t i = 0; i < n;) {
+    unsigned len;
+    const uint32_t cp = cut(text, i, len);
+    starts[i >> 6] |= uint64_t{1} << (i & 63);
+    if ((chars & 63) == 0) every64.push_back(i);
+    ++chars;
+    top = std::max(top, cp);
+    i += len;
+  }
+  // Dense ranks keep the buckets small (a few thousand kanji and kana). The rank table reaches
+  // only to the largest code point present: 64 Ki entries for Japanese text rather than the
+  // 1.1 Mi of the whole code space.
+  std::vector<uint32_t> rank(std::size_t{top} + 1, 0);
+  for (uint32_t i = 0; i < n;) {
+    unsigned len;
+    rank[cut(text, i, len)] = 1;
+    i += len;
+  }
+  uint32_t distinct = 0;
+  for (uint32_t& r : rank) {
+    const uint32_t present = r;
+    r = distinct;
+    distinct += present;
+  }
+  sa.resize(chars);
+  if (distinct <= 0x10000) {
+    sort_characters<uint16_t>(text, rank, chars, distinct, sa.data());
+  } else {
+    sort_characters<uint32_t>(text, rank, chars, distinct, sa.data());
+  }
+}
+
+uint64_t SuffixIndex::bytes() const {
+  uint64_t total = (sa.size() + every64.size()) * sizeof(uint32_t) + starts.size() * sizeof(uint64_t);
+  for (const std::vector<uint32_t>& level : levels) total += level.size() * sizeof(uint32_t);
+  return total;
+}
+
+uint32_t SuffixIndex::offset(uint32_t c) const {
+  if (by_bytes) return c;
+  uint32_t p = every64[c >> 6];
+  uint32_t r = c & 63;
+  if (r == 0) return p;
+  std::size_t w = p >> 6;
+  uint64_t bits = starts[w] & (~uint64_t{1} << (p & 63));  // the starts after p
+  for (;;) {
+    const auto here = static_cast<uint32_t>(__builtin_popcountll(bits));
+    if (r <= here) break;
+    r -= here;
+    bits = starts[++w];
+  }
+  while (--r) bits &= bits - 1;
+  return static_cast<uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
 }
 
 uint32_t SuffixIndex::min_entry(uint32_t lo, uint32_t hi) const {
@@ -184,8 +296,8 @@ uint32_t SuffixIndex::min_entry(uint32_t lo, uint32_t hi) const {
 }
 
 uint32_t SuffixIndex::first_occurrence(std::string_view t) const {
-  auto prefix = [&](uint32_t p) { return text.substr(p, t.size()); };
-  auto lo = std::lower_bound(sa.begin(), sa.end(), t, [&](uint32_t p, std::string_view x) { return prefix(p) < x; });
+  auto prefix = [&](uint32_t c) { return text.substr(offset(c), t.size()); };
+  auto lo = std::lower_bound(sa.begin(), sa.end(), t, [&](uint32_t c, std::string_view x) { return prefix(c) < x; });
   // A missing target (the common question) is settled by the suffix lower_bound lands on.
   if (lo == sa.end() || prefix(*lo) != t) return kEmpty;
   // The suffixes that start with t follow; most targets occur a few times, so gallop over them
@@ -196,8 +308,9 @@ uint32_t SuffixIndex::first_occurrence(std::string_view t) const {
     hi += step;
     step *= 2;
   }
-  hi = std::upper_bound(hi, std::min(hi + step, sa.end()), t, [&](std::string_view x, uint32_t p) { return x < prefix(p); });
-  return min_entry(static_cast<uint32_t>(lo - sa.begin()), static_cast<uint32_t>(hi - sa.begin()));
+  hi = std::upper_bound(hi, std::min(hi + step, sa.end()), t, [&](std::string_view x, uint32_t c) { return x < prefix(c); });
+  const uint32_t first = min_entry(static_cast<uint32_t>(lo - sa.begin()), static_cast<uint32_t>(hi - sa.begin()));
+  return offset(first);
 }
 
 }  // namespace yomika::classify::quote

@@ -25,15 +25,32 @@ class Memo {
     uint32_t first_end = kEmpty;
   };
 
-  Known& operator[](std::string_view key) {
-    if (2 * (count_ + 1) > entries_.size()) grow();
-    Entry* e = find(key, hash(key));
+  // What is known of `key`, a new entry when there is none. Null when the key has no entry and
+  // the memo, to take it, would grow past `limit` bytes (counting the old and the new table
+  // while it doubles): the caller then searches without keeping what it finds.
+  Known* find_or_add(std::string_view key, uint64_t limit) {
+    const uint64_t h = hash(key);
+    if (2 * (count_ + 1) > entries_.size()) {
+      if (!entries_.empty()) {
+        Entry* e = find(key, h);
+        if (e->key.data() != nullptr) return &e->known;
+      }
+      if (grown_bytes() > limit) return nullptr;
+      grow();
+    }
+    Entry* e = find(key, h);
     if (e->key.data() == nullptr) {
       e->key = key.data() ? key : std::string_view("", 0);
+      e->hash = h;
       ++count_;
     }
-    return e->known;
+    return &e->known;
   }
+
+  // Bytes of the table.
+  uint64_t bytes() const { return entries_.size() * sizeof(Entry); }
+  // Bytes while the table doubles: the old and the new one.
+  uint64_t grown_bytes() const { return (entries_.empty() ? 64 : 3 * entries_.size()) * sizeof(Entry); }
 
  private:
   struct Entry {
@@ -60,14 +77,12 @@ class Memo {
     return mix(h);
   }
 
+  // The entry of key, or the empty one where it would go.
   Entry* find(std::string_view key, uint64_t h) {
     const std::size_t mask = entries_.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
       Entry& e = entries_[i];
-      if (e.key.data() == nullptr) {
-        e.hash = h;
-        return &e;
-      }
+      if (e.key.data() == nullptr) return &e;
       if (e.hash == h && e.key == key) return &e;
     }
   }

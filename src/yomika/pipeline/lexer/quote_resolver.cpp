@@ -13,6 +13,15 @@
 // (SuffixIndex, quote_index), after which a target costs O(m log n): a binary search for the
 // suffixes that start with it and one minimum over their positions give its first occurrence.
 // The memo (quote_memo) keeps what each target's searches found.
+//
+// Memory is metered too. The memo and the filter's tables stay within twice the text plus 8 MiB:
+// a table that would not fit is not built (the filter works without it), and a target the memo
+// has no room for is searched without being remembered, its answer still that of a plain search.
+// The index comes on top and always fits what it is built for: it takes at most 4.2 bytes per
+// byte of text while it is built, whatever the text (see quote_index). So the resolver never
+// holds more than about six times the text, where it once could take thirty to sixty (a text of
+// gigabytes of notes ran out of memory here), and the index, the end of every hostile road,
+// keeps the time near linear.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -41,6 +50,15 @@ struct QuoteResolver::Impl {
   uint64_t budget;
   std::unique_ptr<SuffixIndex> index;
   std::unique_ptr<GramFirsts> grams;  // built when the first scanning budget is spent
+
+  // The memory limit of the memo and the filter's tables, and what the tables keep (the memo's
+  // own table is asked for its size). The index comes on top: it is always affordable.
+  uint64_t memory_limit;
+  uint64_t kept = 0;
+  uint64_t room() const {
+    const uint64_t used = kept + memo.bytes();
+    return used < memory_limit ? memory_limit - used : 0;
+  }
   // Targets the filter let through, by their number of characters.
   uint32_t passed[RunFirsts::kMaxLength + 1] = {};
 
@@ -63,7 +81,8 @@ struct QuoteResolver::Impl {
   }
 
   Impl(std::string_view s, uint64_t first, uint64_t second, uint64_t refine)
-      : src(s), budget(first), second_budget(second), refine_budget(refine) {}
+      : src(s), budget(first), memory_limit(2 * static_cast<uint64_t>(s.size()) + (8u << 20)),
+        second_budget(second), refine_budget(refine) {}
 };
 
 // The gram filter costs one pass and a table of a few bytes per character, so it comes after
@@ -94,7 +113,11 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
     if (chars <= RunFirsts::kMaxLength) ++s.passed[chars];
   }
 
-  Impl::Known& k = s.memo[target];
+  // The memo's table grows only within the memory limit (less what it already holds, which
+  // room() counts); a target it has no room for is searched afresh each time.
+  Impl::Known unkept;
+  Impl::Known* kp = s.memo.find_or_add(target, s.room() + s.memo.bytes());
+  Impl::Known& k = kp ? *kp : unkept;
   if (k.first_end != kEmpty && before >= k.first_end) return true;
   if (before <= k.clear_until) return false;
 
@@ -107,15 +130,16 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
     const uint64_t after = s.scanned + (before - from);
     bool refined = false;
     if (!s.grams) {
-      if (after > s.budget) {
-        s.grams = std::make_unique<GramFirsts>(s.src);
+      if (after > s.budget && s.room() > GramFirsts::kBaseBytes) {
+        s.grams = std::make_unique<GramFirsts>(s.src, s.room() - GramFirsts::kBaseBytes);
+        s.kept += GramFirsts::kBaseBytes + s.grams->run_bytes();
         s.budget = s.scanned + s.second_budget;
         refined = true;
       }
     } else if (after > s.budget) {
-      s.index = std::make_unique<SuffixIndex>(s.src);
+      s.index = std::make_unique<SuffixIndex>(s.src, s.grams->chars(), s.grams->distinct(), s.grams->astral());
     } else if (const unsigned length = after > s.refine_at ? s.run_length_worth_adding() : 0) {
-      s.grams->add_runs(length);
+      s.kept += s.grams->add_runs(length, s.room());
       refined = true;
     }
     if (refined) {
