@@ -265,6 +265,13 @@ Outputs run_once(std::string_view text) {
   // parse_to_html's road: the renderer runs the pipeline itself, into the same arena.
   std::string html, refusal2;
   if (!render::render_html(doc, html, refusal2) || html != o.html) violated("render_html differs from rendering the parse", text);
+
+  // The road of pairs() and diagnostics(): pairing without assembly reports the same.
+  ParseResult brackets;
+  if (!pair_document(doc, brackets, refusal2) ||
+      wire::serialize_pairs(brackets.pairs, brackets.pair_count) != o.pairs ||
+      wire::serialize_diagnostics(brackets.diagnostics) != o.diagnostics)
+    violated("pairing alone reports other pairs or diagnostics than the whole parse", text);
   return o;
 }
 

@@ -338,16 +338,19 @@ PyObject* with_document(PyObject* self, F&& work) {
   return result;
 }
 
-// Parses the document and hands the result to `emit`, which returns the bytes for Python.
+// Parses the document and hands the result to `emit`, which returns the bytes for Python. A
+// report of the brackets alone (pairs and diagnostics) needs no assembly: `brackets_only` stops
+// the pipeline after pairing.
 template <class F>
-PyObject* parse_and_emit(PyObject* self, F&& emit) {
+PyObject* parse_and_emit(PyObject* self, F&& emit, bool brackets_only = false) {
   return with_document(self, [&](DocumentObject* d) -> PyObject* {
     std::string refusal;
     std::string bytes;
     bool ok = abort_on_bad_alloc([&] {
       yomika::YomikaDoc doc{source_of(d), &d->arena};
       yomika::ParseResult result;
-      if (!yomika::parse_document(doc, result, refusal)) return false;
+      if (!(brackets_only ? yomika::pair_document(doc, result, refusal) : yomika::parse_document(doc, result, refusal)))
+        return false;
       bytes = emit(result);
       return true;
     });
@@ -443,11 +446,13 @@ PyObject* document_nodes(PyObject* self, PyObject*) {
 }
 
 PyObject* document_pairs(PyObject* self, PyObject*) {
-  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_pairs(r.pairs, r.pair_count); });
+  return parse_and_emit(
+      self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_pairs(r.pairs, r.pair_count); }, true);
 }
 
 PyObject* document_diagnostics(PyObject* self, PyObject*) {
-  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_diagnostics(r.diagnostics); });
+  return parse_and_emit(
+      self, [](const yomika::ParseResult& r) { return yomika::wire::serialize_diagnostics(r.diagnostics); }, true);
 }
 
 PyObject* document_source_byte_len(PyObject* self, PyObject*) {

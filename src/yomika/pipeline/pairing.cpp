@@ -157,6 +157,10 @@ void PairingStream::pair(const lex::Token* tokens, std::size_t count, std::vecto
   st_->pair(tokens, count, [&](const PairedEvent& e) { events.push_back(e); });
 }
 
+void PairingStream::pair(const lex::Token* tokens, std::size_t count) {
+  st_->pair(tokens, count, [](const PairedEvent&) {});
+}
+
 void PairingStream::finish(std::vector<PairedEvent>& events) {
   st_->unwind_all([&](const PairedEvent& e) { events.push_back(e); });
 }

@@ -58,6 +58,8 @@ class PairingStream {
 
   // Appends the events of the next `count` tokens to `events`.
   void pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events);
+  // The same for a caller that needs only the pairs and the diagnostics.
+  void pair(const lex::Token* tokens, std::size_t count);
   // Appends the Unclosed events of the openers still open when the tokens end.
   void finish(std::vector<PairedEvent>& events);
   // The pairs so far, in closing order.

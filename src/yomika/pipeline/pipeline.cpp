@@ -1,6 +1,8 @@
 // The pipeline driver: Phase 0, the arena copy, Phase 1, pairing and assembly, in that order.
 #include "yomika/pipeline/pipeline.hpp"
 
+#include <cstring>
+
 #include "yomika/pipeline/borrowed.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
@@ -67,6 +69,34 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
   const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
   if (copied) copied();
   return parse_after_sanitize(sanitized, arena, std::move(diagnostics), out, refusal);
+}
+
+bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
+  Arena& arena = *doc.arena;
+  arena.reset();
+  out = ParseResult{};
+  std::vector<Diagnostic> diagnostics;
+  const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
+  if (sanitized.size() > UINT32_MAX) {
+    refusal = lex::too_long(sanitized.size());
+    return false;
+  }
+  constexpr std::size_t kPiece = 512;
+  lex::Token tokens[kPiece];
+  PairingStream pairing(diagnostics);
+  lex::TokenStream stream(sanitized);
+  while (const std::size_t count = stream.next(tokens, kPiece)) pairing.pair(tokens, count);
+  std::vector<PairedEvent> unclosed;
+  pairing.finish(unclosed);
+  const std::vector<BracketPair>& pairs = pairing.pairs();
+  BracketPair* table = arena.alloc_array<BracketPair>(pairs.size());
+  if (!pairs.empty()) std::memcpy(static_cast<void*>(table), pairs.data(), pairs.size() * sizeof(BracketPair));
+  out.pairs = table;
+  out.pair_count = pairs.size();
+  out.diagnostics = std::move(diagnostics);
+  out.sanitized = sanitized;
+  out.sanitized_len = static_cast<uint32_t>(sanitized.size());
+  return true;
 }
 
 bool parse_sanitized(std::string_view sanitized, Arena& arena, ParseResult& out, std::string& refusal) {

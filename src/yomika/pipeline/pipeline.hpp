@@ -60,6 +60,12 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 // source's memory can be given back while the parse's own grows.
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal, const std::function<void()>& copied);
 
+// The brackets alone: Phase 0, Phase 1 and pairing, without assembly. Fills the sanitized text,
+// the pairs and the diagnostics of `out` (no nodes, no normalized text, no registry): all that
+// the pairs and diagnostics reports read, since only Phase 0 and pairing report problems.
+// Refuses as parse_document does.
+bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal);
+
 // The pipeline after Phase 0, over a text that is already sanitized (a part of a sanitized text,
 // which the caller keeps alive). The arena is reset first, as for parse_document.
 bool parse_sanitized(std::string_view sanitized, Arena& arena, ParseResult& out, std::string& refusal);
