@@ -223,6 +223,19 @@ bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
   return true;
 }
 
+// The HTML of this thread's last call, kept for the next one as the arena keeps its first block:
+// rendering into memory whose pages are present saves a fresh mapping and its page faults per
+// call (a tenth of parse_to_html's time on a book). A call takes the buffer and puts it back
+// when done, so that a call made meanwhile (none is known: the pipeline runs no Python code)
+// would only find it empty. Buffers past kKeptOutput go back to the system.
+constexpr std::size_t kKeptOutput = std::size_t{64} << 20;
+thread_local std::string t_output;
+
+std::string take_output() { return std::move(t_output); }
+void keep_output(std::string&& buffer) {
+  if (buffer.capacity() <= kKeptOutput && buffer.capacity() > t_output.capacity()) t_output = std::move(buffer);
+}
+
 // Reserves the first arena block for a source of `len` bytes, as the core's policy has it; a
 // refusal is MemoryError.
 bool reserve_or_raise(yomika::Arena& arena, uint64_t len) {
@@ -428,12 +441,17 @@ void document_dealloc(PyObject* self) {
 
 PyObject* document_to_html(PyObject* self, PyObject*) {
   return with_document(self, [](DocumentObject* d) -> PyObject* {
-    std::string html, refusal;
+    std::string html = take_output(), refusal;
     bool ok = abort_on_bad_alloc([&] {
       yomika::YomikaDoc doc{source_of(d), &d->arena};
-      return yomika::render::render_html(doc, html, refusal);
+      yomika::ParseResult result;
+      if (!yomika::parse_document(doc, result, refusal)) return false;
+      yomika::render::render_result_html(result, html);
+      return true;
     });
-    return ok ? str_from(html) : value_error(refusal);
+    PyObject* out = ok ? str_from(html) : value_error(refusal);
+    keep_output(std::move(html));
+    return out;
   });
 }
 
@@ -554,7 +572,7 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
   // own sanitized copy in the arena (before the parse's tables grow), the arena once the HTML is
   // written. The call's peak is then the largest of three phases (parse, parse and HTML, HTML
   // and result str) rather than the sum of all four.
-  std::string html, refusal;
+  std::string html = take_output(), refusal;
   bool ok = false;
   {
     yomika::Arena arena;
@@ -563,12 +581,14 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
       yomika::ParseResult result;
       if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal, [&] { bytes.reset(); }))
         return false;
-      html = yomika::render::render_result_html(result);
+      yomika::render::render_result_html(result, html);
       return true;
     });
   }
   bytes.reset();
-  return ok ? str_from(html) : value_error(refusal);
+  PyObject* out = ok ? str_from(html) : value_error(refusal);
+  keep_output(std::move(html));
+  return out;
 }
 
 PyMethodDef parse_to_html_def = {

@@ -689,14 +689,19 @@ void render_node_in(const YomikaNode& node, Out& out, WarichuBalance* balance, N
 
 std::string render_result_html(const ParseResult& result) {
   std::string out;
-  // Escapes and markup rarely double the text; one allocation covers nearly every document.
-  out.reserve(result.normalized.size() * 2);
-  advise_huge_pages(out.data(), out.capacity());
-  {
-    Out o(out);
-    Walker(result, o).run();
-  }
+  render_result_html(result, out);
   return out;
+}
+
+void render_result_html(const ParseResult& result, std::string& out) {
+  out.clear();
+  // Escapes and markup rarely double the text; one allocation covers nearly every document.
+  if (out.capacity() < result.normalized.size() * 2) {
+    out.reserve(result.normalized.size() * 2);
+    advise_huge_pages(out.data(), out.capacity());
+  }
+  Out o(out);
+  Walker(result, o).run();
 }
 
 bool render_html(const YomikaDoc& doc, std::string& out, std::string& refusal) {

@@ -23,6 +23,10 @@ void render_node_for_reader(const YomikaNode& node, std::string& out);
 // HTML of a parse result.
 std::string render_result_html(const ParseResult& result);
 
+// The same into `out`, which is cleared first and whose capacity is used: for a caller that keeps
+// one buffer for many documents.
+void render_result_html(const ParseResult& result, std::string& out);
+
 // Parses and renders. Returns false with `refusal` set when the source is too long.
 bool render_html(const YomikaDoc& doc, std::string& out, std::string& refusal);
 
