@@ -1,14 +1,48 @@
 // The per-document string interner: every string of a node is stored once, in the arena.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "yomika/alloc/arena.hpp"
 
 namespace yomika {
 
-uint64_t fx_hash(std::string_view bytes);
+// FxHash over whole words: eight bytes a step, then four, two and one for the rest.
+//
+// PERF: node strings are readings and bases of two to six characters (six to eighteen bytes); a
+// step per byte made the hash a chain of a dozen dependent multiplications per string, a tenth of
+// the interner's time. Inline, so that the interner's probe follows it without a call.
+inline uint64_t fx_hash(std::string_view bytes) {
+  constexpr uint64_t kSeed = 0x517CC1B727220A95ull;
+  auto step = [](uint64_t h, uint64_t w) { return (((h << 5) | (h >> 59)) ^ w) * kSeed; };
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  uint64_t h = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = step(h, w);
+  }
+  if (n >= 4) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    h = step(h, w);
+    p += 4;
+    n -= 4;
+  }
+  if (n >= 2) {
+    uint16_t w;
+    std::memcpy(&w, p, 2);
+    h = step(h, w);
+    p += 2;
+    n -= 2;
+  }
+  if (n) h = step(h, static_cast<unsigned char>(*p));
+  return h;
+}
 
 class Interner {
  public:
