@@ -9,17 +9,23 @@ without the corpus, the sample text of examples/ repeated to 1 MB stands in and 
 Every figure is the best of --rounds rounds, and the corpus is timed in every round next to the
 generators, so a busy machine slows both sides of each ratio.
 
+With --memory, it measures instead the peak memory of one parse of each text (bench_parse_memory
+of the build, in a fresh process per text) as a multiple of the text's UTF-8 size, against
+--memory-limit; --baseline OTHER_BUILD adds that build's column, measured in the same run.
+
 Usage: python bench/bench_adversarial.py [--build DIR] [--corpus DIR] [--mb 1] [--rounds 3]
-         [--limit 10] [--only NAME ...]
+         [--limit 10] [--only NAME ...] [--memory [--memory-limit 8] [--baseline DIR]]
 --build puts a build directory holding yomika_py first on the import path. Exits 1 when a
-generator's time per byte exceeds --limit times the reference.
+generator's time per byte exceeds --limit times the reference (or its memory --memory-limit).
 """
 
 from __future__ import annotations
 
 import argparse
 import gc
+import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -54,6 +60,47 @@ def reference_texts(corpus: Path, nbytes: int) -> tuple[str, list[str]]:
     return "examples/sample.txt repeated (no corpus found)", [sample * max(1, nbytes // len(sample.encode("utf-8")))]
 
 
+def parse_peaks(build: Path, texts: dict[str, str]) -> dict[str, float]:
+    """Peak memory of one parse of each text, as a multiple of its UTF-8 size."""
+    exe = build / "bench_parse_memory"
+    if not exe.exists():
+        sys.exit(f"no bench_parse_memory in {build}")
+    peaks = {}
+    with tempfile.TemporaryDirectory() as folder:
+        for name, text in texts.items():
+            path = Path(folder) / f"{name}.txt"
+            path.write_text(text, encoding="utf-8")
+            size, peak, _ = subprocess.run([str(exe), str(path)], capture_output=True, text=True, check=True).stdout.split()
+            peaks[name] = int(peak) / int(size)
+    return peaks
+
+
+def memory_report(args, names: list[str], texts: dict[str, str]) -> int:
+    build = (args.build or ROOT / "build" / "bench").resolve()
+    columns = {"this build": parse_peaks(build, texts)}
+    if args.baseline:
+        columns["baseline"] = parse_peaks(args.baseline.resolve(), texts)
+    print(f"peak memory of one parse (parse_document) above the text, as a multiple of its UTF-8 size; "
+          f"limit {args.memory_limit:g}\n")
+    header = f"{'generator':40} {'MB':>6} " + " ".join(f"{label:>12}" for label in columns) + "  verdict"
+    print(header)
+    print("-" * len(header))
+    failed = []
+    for name in names:
+        size = len(texts[name].encode("utf-8"))
+        mine = columns["this build"][name]
+        verdict = "ok" if mine <= args.memory_limit else "OVER"
+        if mine > args.memory_limit:
+            failed.append(name)
+        print(f"{name:40} {size / MB:6.2f} " + " ".join(f"{c[name]:12.2f}" for c in columns.values()) + f"  {verdict}")
+    print()
+    if failed:
+        print(f"{len(failed)} of {len(names)} texts take more than {args.memory_limit:g} times their size: {', '.join(failed)}")
+        return 1
+    print(f"all {len(names)} texts within {args.memory_limit:g} times their size")
+    return 0
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", type=Path, help="directory holding the yomika_py module")
@@ -62,6 +109,9 @@ def main() -> int:
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--limit", type=float, default=10.0, help="allowed multiple of the reference time per byte")
     parser.add_argument("--only", nargs="*", help="generator names to run (default: all)")
+    parser.add_argument("--memory", action="store_true", help="measure the peak memory of a parse instead")
+    parser.add_argument("--memory-limit", type=float, default=8.0, help="allowed peak as a multiple of the text")
+    parser.add_argument("--baseline", type=Path, help="another build's bench_parse_memory, for --memory")
     args = parser.parse_args()
 
     if args.build:
@@ -73,6 +123,8 @@ def main() -> int:
     nbytes = int(args.mb * MB)
     names = args.only or sorted(adversarial.GENERATORS)
     texts = {name: sized(adversarial, name, nbytes) for name in names}
+    if args.memory:
+        return memory_report(args, names, texts)
     ref_label, ref_texts = reference_texts(args.corpus.resolve(), nbytes)
     ref_bytes = sum(len(t.encode("utf-8")) for t in ref_texts)
 
