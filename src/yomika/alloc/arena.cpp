@@ -22,77 +22,42 @@ constexpr std::size_t kMinBlock = 64 * 1024;
 // parse. Kept blocks are at most kMaxSpare bytes, and a block is taken only by a request of at
 // least an eighth of its size, so a small document never pins a large block.
 constexpr std::size_t kMaxSpare = std::size_t{64} << 20;
-// New blocks from this size on are mapped from the system rather than taken from malloc: their
-// pages are zeros until touched, which a table taken from their top can count on (see scratch).
-constexpr std::size_t kMapBlock = kHugeAdviceMin;
-
-// A block of the header and `held` bytes goes back to where it came from.
-void release_block(void* raw, std::size_t held, bool mapped) {
-  if (mapped) {
-    unmap_pages(raw, Arena::kHeader + held);
-  } else {
-    std::free(raw);
-  }
-}
 
 // Trivially destructible so that an arena ending late in a thread's exit can still look at it.
 struct Spare {
   void* raw;
   std::size_t held;
-  bool mapped;
   bool closed;  // the thread is exiting: nothing more is kept
 };
-thread_local Spare t_spare{nullptr, 0, false, false};
+thread_local Spare t_spare{nullptr, 0, false};
 
 struct SpareRelease {
   ~SpareRelease() {
-    if (t_spare.raw) release_block(t_spare.raw, t_spare.held, t_spare.mapped);
-    t_spare = Spare{nullptr, 0, false, true};
+    std::free(t_spare.raw);
+    t_spare = Spare{nullptr, 0, true};
   }
 };
 thread_local SpareRelease t_spare_release;
 
-void* take_spare(std::size_t bytes, std::size_t& held, bool& mapped) {
+void* take_spare(std::size_t bytes, std::size_t& held) {
   if (!t_spare.raw || t_spare.held < bytes || bytes < t_spare.held / 8) return nullptr;
   void* raw = t_spare.raw;
   held = t_spare.held;
-  mapped = t_spare.mapped;
   t_spare.raw = nullptr;
   t_spare.held = 0;
   return raw;
 }
 
 // Keeps the block, or frees it when it is too large or smaller than the one kept already.
-void give_spare(void* raw, std::size_t held, bool mapped) {
+void give_spare(void* raw, std::size_t held) {
   if (t_spare.closed || held > kMaxSpare || held <= t_spare.held) {
-    release_block(raw, held, mapped);
+    std::free(raw);
     return;
   }
   (void)&t_spare_release;  // constructs it, so that the thread's exit frees what is kept
-  if (t_spare.raw) release_block(t_spare.raw, t_spare.held, t_spare.mapped);
+  std::free(t_spare.raw);
   t_spare.raw = raw;
   t_spare.held = held;
-  t_spare.mapped = mapped;
-}
-
-// A block for `bytes` after the header: the spare when it fits, else new. A new block of
-// kMapBlock bytes or more is mapped from the system, so that its pages are known to be zeros
-// (`fresh`); smaller ones come from malloc. Null when the memory cannot be had.
-void* acquire_block(std::size_t bytes, std::size_t& held, bool& mapped, bool& fresh) {
-  held = bytes;
-  fresh = false;
-  mapped = false;
-  if (void* raw = take_spare(bytes, held, mapped)) return raw;
-  if (bytes >= kMapBlock) {
-    void* raw = map_pages(Arena::kHeader + bytes);
-    if (!raw) return nullptr;
-    mapped = fresh = true;
-    advise_huge_pages(raw, Arena::kHeader + bytes);
-    return raw;
-  }
-  void* raw = std::malloc(Arena::kHeader + bytes);
-  if (raw) advise_huge_pages(raw, Arena::kHeader + bytes);
-  return raw;
 }
 
 char* align_up(char* p, std::size_t align) {
@@ -105,7 +70,7 @@ Arena::~Arena() {
   Block* b = first_;
   while (b) {
     Block* next = b->next;
-    give_spare(b, b->held, b->mapped);
+    give_spare(b, b->held);
     b = next;
   }
 }
@@ -114,22 +79,22 @@ bool Arena::try_reserve(std::size_t bytes) {
   static_assert(sizeof(Block) <= kHeader, "a block's header fits before its first allocation");
   if (bytes == 0 || first_) return true;
   if (bytes > SIZE_MAX - kHeader) return false;
-  std::size_t held;
-  bool mapped, fresh;
-  void* raw = acquire_block(bytes, held, mapped, fresh);
-  if (!raw) return false;
+  std::size_t held = bytes;
+  void* raw = take_spare(bytes, held);
+  if (!raw) {
+    raw = std::malloc(kHeader + bytes);
+    if (!raw) return false;
+    advise_huge_pages(raw, kHeader + bytes);
+  }
   Block* b = static_cast<Block*>(raw);
   b->next = nullptr;
   b->size = bytes;
   b->held = held;
-  b->mapped = mapped;
   first_ = current_ = b;
   cur_ = reinterpret_cast<char*>(b) + kHeader;
   end_ = cur_ + bytes;
   last_ = nullptr;
   capacity_ = bytes;
-  fresh_top_ = fresh ? end_ : nullptr;
-  bump_high_ = cur_;
   return true;
 }
 
@@ -139,15 +104,17 @@ void Arena::new_block(std::size_t at_least) {
   std::size_t want = capacity_ > kMinBlock ? capacity_ : kMinBlock;
   if (want < at_least) want = at_least;
   if (want > SIZE_MAX - kHeader) alloc_failed(SIZE_MAX);
-  std::size_t held;
-  bool mapped, fresh;
-  void* raw = acquire_block(want, held, mapped, fresh);
-  if (!raw) alloc_failed(kHeader + want);
+  std::size_t held = want;
+  void* raw = take_spare(want, held);
+  if (!raw) {
+    raw = std::malloc(kHeader + want);
+    if (!raw) alloc_failed(kHeader + want);
+    advise_huge_pages(raw, kHeader + want);
+  }
   Block* b = static_cast<Block*>(raw);
   b->next = nullptr;
   b->size = want;
   b->held = held;
-  b->mapped = mapped;
   if (current_) {
     // Keep any blocks that follow current_ (after a reset they are gone already).
     b->next = current_->next;
@@ -163,8 +130,6 @@ void Arena::new_block(std::size_t at_least) {
   // Scratch left in the block before stays there, unused, until reset.
   scratch_block_ = nullptr;
   scratch_end_ = nullptr;
-  fresh_top_ = fresh ? end_ : nullptr;
-  bump_high_ = cur_;
 }
 
 void* Arena::alloc(std::size_t size, std::size_t align) {
@@ -198,14 +163,12 @@ bool Arena::grow_last(void* p, std::size_t old_size, std::size_t new_size) {
 void Arena::give_back(void* p, std::size_t size) {
   (void)size;
   if (p != nullptr && p == last_) {
-    if (cur_ > bump_high_) bump_high_ = cur_;
     cur_ = last_;
     last_ = nullptr;
   }
 }
 
-void* Arena::scratch(std::size_t size, std::size_t align, bool* zeroed) {
-  if (zeroed) *zeroed = false;
+void* Arena::scratch(std::size_t size, std::size_t align) {
   if (size == 0) size = 1;
   if (cur_ && size <= static_cast<std::size_t>(end_ - cur_)) {
     auto top = reinterpret_cast<std::uintptr_t>(end_) - size;
@@ -217,13 +180,6 @@ void* Arena::scratch(std::size_t size, std::size_t align, bool* zeroed) {
         scratch_end_ = end_;
       }
       end_ = p;
-      // Below what earlier scratch used and above every byte the bump allocator ever handed out,
-      // a mapped block has never been written.
-      if (cur_ > bump_high_) bump_high_ = cur_;
-      if (fresh_top_ != nullptr && p >= bump_high_ && p + size <= fresh_top_) {
-        if (zeroed) *zeroed = true;
-      }
-      if (fresh_top_ != nullptr && p < fresh_top_) fresh_top_ = p;
       return p;
     }
   }
@@ -252,17 +208,13 @@ std::size_t Arena::used() const {
 
 void Arena::reset() {
   if (!first_) return;
-  // What the first block has never been written below its fresh top stays so, unless the arena
-  // moved on to later blocks (whose bookkeeping replaced the first one's).
-  if (current_ != first_) fresh_top_ = nullptr;
-  if (cur_ > bump_high_) bump_high_ = cur_;
   Block* b = first_->next;
   while (b) {
     Block* next = b->next;
     capacity_ -= b->size;
     // A parse that outgrew the first block will likely do so again on the next call: the block
     // is kept for it rather than unmapped and faulted in anew.
-    give_spare(b, b->held, b->mapped);
+    give_spare(b, b->held);
     b = next;
   }
   first_->next = nullptr;

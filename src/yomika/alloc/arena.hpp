@@ -49,9 +49,7 @@ class Arena {
   // slots die with assembly): taken from the top of the current block, below any scratch taken
   // already, so that the bump allocations below it keep their room, and given back all at once
   // by drop_scratch. Memory that does not fit there comes from alloc and stays until reset.
-  // `zeroed`, when given, tells whether the memory is known to be zeros (never written since the
-  // block was mapped from the system), so that a table need not be cleared.
-  void* scratch(std::size_t size, std::size_t align = alignof(std::max_align_t), bool* zeroed = nullptr);
+  void* scratch(std::size_t size, std::size_t align = alignof(std::max_align_t));
 
   // Gives back every scratch allocation still in the current block.
   void drop_scratch();
@@ -66,16 +64,13 @@ class Arena {
   // earlier blocks left unused: what a first block of this size would have held.
   std::size_t used() const;
 
-  // Bytes before a block's first allocation.
-  static constexpr std::size_t kHeader = 32;
-
  private:
   struct Block {
     Block* next;
     std::size_t size;  // usable bytes after the header
     std::size_t held;  // bytes allocated after the header (at least size: a reused block may be larger)
-    bool mapped;       // mapped from the system rather than taken from malloc
   };
+  static constexpr std::size_t kHeader = 32;
   void new_block(std::size_t at_least);
 
   Block* first_ = nullptr;
@@ -86,11 +81,6 @@ class Arena {
   std::size_t capacity_ = 0;
   Block* scratch_block_ = nullptr;  // the block whose top holds scratch, and its end without it
   char* scratch_end_ = nullptr;
-  // In the current block: no byte at or above bump_high_ has been handed out by the bump
-  // allocator, and when the block came fresh from the system (fresh_top_ not null) none below
-  // fresh_top_ by scratch either, so [bump_high_, fresh_top_) is still zeros.
-  char* fresh_top_ = nullptr;
-  char* bump_high_ = nullptr;
 };
 
 // A growable array in an arena. Growth doubles and extends in place when it is the arena's most

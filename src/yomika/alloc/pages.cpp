@@ -47,24 +47,6 @@ void release_pages(void* p, std::size_t bytes, std::size_t at_least) {
 #endif
 }
 
-void* map_pages(std::size_t bytes) {
-#if defined(__linux__)
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
-#else
-  return std::calloc(bytes, 1);
-#endif
-}
-
-void unmap_pages(void* p, std::size_t bytes) {
-#if defined(__linux__)
-  munmap(p, bytes);
-#else
-  (void)bytes;
-  std::free(p);
-#endif
-}
-
 ZeroedPages::ZeroedPages(std::size_t bytes) : bytes_(bytes) {
 #if defined(__linux__)
   if (bytes >= kMapAt) {

@@ -24,11 +24,6 @@ void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeA
 // of the rest of the work is not counted on top of it.
 void release_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeAdviceMin);
 
-// `bytes` of zeroed memory mapped straight from the system, or null when it cannot be had; and
-// giving such memory back.
-void* map_pages(std::size_t bytes);
-void unmap_pages(void* p, std::size_t bytes);
-
 // A zeroed block of memory for a table that is read at random. From 2 MiB on it is mapped
 // directly, in huge pages where the system gives them, and its pages are made writable up front:
 // in small pages its first touches and its address translations would cost more than filling the

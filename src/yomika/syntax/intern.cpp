@@ -55,18 +55,14 @@ void clear_slots(Interner::Slot* slots, std::size_t n) {
 // of source), which is what made a parse outgrow the arena's first block.
 Interner::Interner(Arena& arena, std::size_t source_len) : arena_(&arena) {
   capacity_ = initial_capacity(source_len);
-  bool zeroed = false;
-  slots_ = static_cast<Slot*>(arena.scratch(capacity_ * sizeof(Slot), alignof(Slot), &zeroed));
-  // A table in memory fresh from the system is zeros already: clearing it would fault in every
-  // page of it (32 MB for a 64 MB text) where the probes touch only some.
-  if (!zeroed) clear_slots(slots_, capacity_);
+  slots_ = static_cast<Slot*>(arena.scratch(capacity_ * sizeof(Slot), alignof(Slot)));
+  clear_slots(slots_, capacity_);
 }
 
 void Interner::grow() {
   std::size_t cap = capacity_ * 2;
-  bool zeroed = false;
-  Slot* fresh = static_cast<Slot*>(arena_->scratch(cap * sizeof(Slot), alignof(Slot), &zeroed));
-  if (!zeroed) clear_slots(fresh, cap);
+  Slot* fresh = static_cast<Slot*>(arena_->scratch(cap * sizeof(Slot), alignof(Slot)));
+  clear_slots(fresh, cap);
   std::size_t mask = cap - 1;
   for (std::size_t i = 0; i < capacity_; ++i) {
     if (slots_[i].data == nullptr) continue;
