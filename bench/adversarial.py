@@ -39,6 +39,10 @@ GENERATORS = {
     # 無2345), unlike in hexadecimal at this size.
     "distinct_quoted_targets_decimal": lambda n: _numbered("［＃「無{}」に傍点］", n),
     "distinct_heading_targets_with_text": lambda n: _numbered("本文の一節です。［＃「見出{:x}」は大見出し］", n),
+    # In binary no short run of a target is new: these end in the suffix index, the dearest road.
+    "distinct_quoted_targets_binary": lambda n: _numbered("［＃「無{:b}」に傍点］", n),
+    # The same between lines of ASCII, a character per byte: the index is built over the bytes.
+    "distinct_quoted_targets_binary_in_ascii": lambda n: _numbered("The quick brown fox jumps over the lazy dog.\n［＃「x{:b}」に傍点］", n),
     "kanji_failing_ruby": lambda n: _repeat("漢《》", n),
     "long_kanji_run_failing_ruby": lambda n: _repeat("漢" * 200 + "《》", n),
     "kanji_unclosed_ruby": lambda n: _repeat("漢《", n),

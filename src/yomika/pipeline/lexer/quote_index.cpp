@@ -158,16 +158,14 @@ inline uint32_t cut(std::string_view t, uint32_t i, unsigned& len) {
   return lead;
 }
 
+// Sorts the suffixes of the characters whose code points `sa` holds, replacing them: the ranks
+// of the code points are the symbols.
 template <class Sym>
-void sort_characters(std::string_view t, const std::vector<uint32_t>& rank, uint32_t chars, uint32_t distinct,
-                     uint32_t* sa) {
+void sort_characters(const std::vector<uint32_t>& rank, uint32_t distinct, std::vector<uint32_t>& sa) {
+  const auto chars = static_cast<uint32_t>(sa.size());
   std::vector<Sym> symbols(chars);
-  for (uint32_t i = 0, c = 0; i < t.size(); ++c) {
-    unsigned len;
-    symbols[c] = static_cast<Sym>(rank[cut(t, i, len)]);
-    i += len;
-  }
-  sais(symbols.data(), chars, distinct, sa, nullptr, 0);
+  for (uint32_t c = 0; c < chars; ++c) symbols[c] = static_cast<Sym>(rank[sa[c]]);
+  sais(symbols.data(), chars, distinct, sa.data(), nullptr, 0);
 }
 
 }  // namespace
@@ -204,7 +202,7 @@ SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t dist
     sa.resize(n);
     sais(reinterpret_cast<const uint8_t*>(t.data()), n, 256, sa.data(), nullptr, 0);
   } else {
-    index_characters();
+    index_characters(chars);
   }
   // Character numbers are in the order of their offsets, so their minimum is the first one.
   const auto m = static_cast<uint32_t>(sa.size());
@@ -220,16 +218,18 @@ SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t dist
   }
 }
 
-void SuffixIndex::index_characters() {
+void SuffixIndex::index_characters(std::size_t chars_hint) {
+  // The text is decoded once: the code points go to the array, which the sort then overwrites.
   const auto n = static_cast<uint32_t>(text.size());
   starts.assign(std::size_t{n} / 64 + 1, 0);
-  uint32_t chars = 0, top = 0;
+  sa.reserve(chars_hint);
+  uint32_t top = 0;
   for (uint32_t i = 0; i < n;) {
     unsigned len;
     const uint32_t cp = cut(text, i, len);
     starts[i >> 6] |= uint64_t{1} << (i & 63);
-    if ((chars & 63) == 0) every64.push_back(i);
-    ++chars;
+    if ((sa.size() & 63) == 0) every64.push_back(i);
+    sa.push_back(cp);
     top = std::max(top, cp);
     i += len;
   }
@@ -237,22 +237,17 @@ void SuffixIndex::index_characters() {
   // only to the largest code point present: 64 Ki entries for Japanese text rather than the
   // 1.1 Mi of the whole code space.
   std::vector<uint32_t> rank(std::size_t{top} + 1, 0);
-  for (uint32_t i = 0; i < n;) {
-    unsigned len;
-    rank[cut(text, i, len)] = 1;
-    i += len;
-  }
+  for (uint32_t cp : sa) rank[cp] = 1;
   uint32_t distinct = 0;
   for (uint32_t& r : rank) {
     const uint32_t present = r;
     r = distinct;
     distinct += present;
   }
-  sa.resize(chars);
   if (distinct <= 0x10000) {
-    sort_characters<uint16_t>(text, rank, chars, distinct, sa.data());
+    sort_characters<uint16_t>(rank, distinct, sa);
   } else {
-    sort_characters<uint32_t>(text, rank, chars, distinct, sa.data());
+    sort_characters<uint32_t>(rank, distinct, sa);
   }
 }
 
@@ -262,6 +257,19 @@ uint64_t SuffixIndex::bytes() const {
   return total;
 }
 
+namespace {
+
+// Set bits of w, counted in the word itself: a build for any x86-64 has no popcount instruction
+// to call on, and the library's one is a function call.
+inline uint32_t bits_set(uint64_t w) {
+  w = w - ((w >> 1) & 0x5555555555555555ull);
+  w = (w & 0x3333333333333333ull) + ((w >> 2) & 0x3333333333333333ull);
+  w = (w + (w >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<uint32_t>((w * 0x0101010101010101ull) >> 56);
+}
+
+}  // namespace
+
 uint32_t SuffixIndex::offset(uint32_t c) const {
   if (by_bytes) return c;
   uint32_t p = every64[c >> 6];
@@ -270,7 +278,7 @@ uint32_t SuffixIndex::offset(uint32_t c) const {
   std::size_t w = p >> 6;
   uint64_t bits = starts[w] & (~uint64_t{1} << (p & 63));  // the starts after p
   for (;;) {
-    const auto here = static_cast<uint32_t>(__builtin_popcountll(bits));
+    const uint32_t here = bits_set(bits);
     if (r <= here) break;
     r -= here;
     bits = starts[++w];

@@ -61,7 +61,7 @@ struct SuffixIndex {
   uint32_t offset(uint32_t c) const;
 
  private:
-  void index_characters();
+  void index_characters(std::size_t chars_hint);
   // The least entry of sa[lo, hi).
   uint32_t min_entry(uint32_t lo, uint32_t hi) const;
 };
