@@ -107,17 +107,15 @@ class Assembler {
     flush_text(static_cast<uint32_t>(src_.size()));
   }
 
-  void finish(Arena& arena, ParseResult& out) {
+  void finish(ParseResult& out) {
     out.normalized = norm_.view();
     static_assert(offsetof(SourceNode, entry) == 0, "a source node begins with its registry entry");
     out.registry = build_registry(positions_.data(), positions_.size(), nodes_.data(), sizeof(SourceNode));
-    SourceNode* table = arena.alloc_array<SourceNode>(nodes_.size());
-    for (std::size_t i = 0; i < nodes_.size(); ++i) table[i] = nodes_[i];
-    out.nodes = table;
-    out.node_count = nodes_.size();
-    uint32_t* positions = arena.alloc_array<uint32_t>(positions_.size());
-    if (!positions_.empty()) std::memcpy(positions, positions_.data(), positions_.size() * sizeof(uint32_t));
-    out.positions = positions;
+    out.node_table = std::move(nodes_);
+    out.position_table = std::move(positions_);
+    out.nodes = out.node_table.data();
+    out.node_count = out.node_table.size();
+    out.positions = out.position_table.data();
   }
 
  private:
@@ -609,16 +607,14 @@ Assembly::~Assembly() = default;
 
 void Assembly::feed(const PairedEvent* events, std::size_t count) { impl_->assembler.feed(events, count); }
 
-void Assembly::finish(std::vector<Diagnostic>&& diagnostics, const std::vector<BracketPair>& pairs, ParseResult& out) {
+void Assembly::finish(std::vector<Diagnostic>&& diagnostics, std::vector<BracketPair>&& pairs, ParseResult& out) {
   impl_->assembler.end();
-  // The interner's table goes first, so that the tables below take its room.
   impl_->in.release();
-  impl_->assembler.finish(impl_->arena, out);
+  impl_->assembler.finish(out);
   out.diagnostics = std::move(diagnostics);
-  BracketPair* table = impl_->arena.alloc_array<BracketPair>(pairs.size());
-  if (!pairs.empty()) std::memcpy(static_cast<void*>(table), pairs.data(), pairs.size() * sizeof(BracketPair));
-  out.pairs = table;
-  out.pair_count = pairs.size();
+  out.pair_table = std::move(pairs);
+  out.pairs = out.pair_table.data();
+  out.pair_count = out.pair_table.size();
 }
 
 void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
@@ -632,7 +628,7 @@ void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, st
   assembler.feed(paired.events.data, paired.events.size);
   assembler.end();
   in.release();
-  assembler.finish(arena, out);
+  assembler.finish(out);
 
   out.diagnostics = std::move(diagnostics);
   out.pairs = paired.pairs.data;

@@ -24,8 +24,8 @@ class Assembly {
   Assembly& operator=(const Assembly&) = delete;
 
   void feed(const PairedEvent* events, std::size_t count);
-  // After the last events: fills `out` as assemble does, its pairs copied into the arena.
-  void finish(std::vector<Diagnostic>&& diagnostics, const std::vector<BracketPair>& pairs, ParseResult& out);
+  // After the last events: fills `out` as assemble does, with the pairs pairing made.
+  void finish(std::vector<Diagnostic>&& diagnostics, std::vector<BracketPair>&& pairs, ParseResult& out);
 
  private:
   struct Impl;

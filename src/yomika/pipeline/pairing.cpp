@@ -166,6 +166,7 @@ void PairingStream::finish(std::vector<PairedEvent>& events) {
 }
 
 const std::vector<BracketPair>& PairingStream::pairs() const { return st_->pairs; }
+std::vector<BracketPair> PairingStream::take_pairs() { return std::move(st_->pairs); }
 
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics) {
   Paired out;

@@ -62,8 +62,9 @@ class PairingStream {
   void pair(const lex::Token* tokens, std::size_t count);
   // Appends the Unclosed events of the openers still open when the tokens end.
   void finish(std::vector<PairedEvent>& events);
-  // The pairs so far, in closing order.
+  // The pairs so far, in closing order; take_pairs hands them over.
   const std::vector<BracketPair>& pairs() const;
+  std::vector<BracketPair> take_pairs();
 
  private:
   friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, std::vector<Diagnostic>&);

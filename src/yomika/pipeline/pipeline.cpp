@@ -1,8 +1,6 @@
 // The pipeline driver: Phase 0, the arena copy, Phase 1, pairing and assembly, in that order.
 #include "yomika/pipeline/pipeline.hpp"
 
-#include <cstring>
-
 #include "yomika/pipeline/borrowed.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
@@ -45,7 +43,7 @@ bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<
   events.clear();
   pairing.finish(events);
   assembly.feed(events.data(), events.size());
-  assembly.finish(std::move(diagnostics), pairing.pairs(), out);
+  assembly.finish(std::move(diagnostics), pairing.take_pairs(), out);
   out.sanitized = sanitized;
   out.sanitized_len = static_cast<uint32_t>(sanitized.size());
   return true;
@@ -88,11 +86,9 @@ bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal)
   while (const std::size_t count = stream.next(tokens, kPiece)) pairing.pair(tokens, count);
   std::vector<PairedEvent> unclosed;
   pairing.finish(unclosed);
-  const std::vector<BracketPair>& pairs = pairing.pairs();
-  BracketPair* table = arena.alloc_array<BracketPair>(pairs.size());
-  if (!pairs.empty()) std::memcpy(static_cast<void*>(table), pairs.data(), pairs.size() * sizeof(BracketPair));
-  out.pairs = table;
-  out.pair_count = pairs.size();
+  out.pair_table = pairing.take_pairs();
+  out.pairs = out.pair_table.data();
+  out.pair_count = out.pair_table.size();
   out.diagnostics = std::move(diagnostics);
   out.sanitized = sanitized;
   out.sanitized_len = static_cast<uint32_t>(sanitized.size());

@@ -31,13 +31,27 @@ struct ParseResult {
   std::vector<Diagnostic> diagnostics;   // heap, in catalogue order
   std::string_view sanitized;            // arena
   std::string_view normalized;           // arena
-  const BracketPair* pairs = nullptr;    // arena, in closing order
+  const BracketPair* pairs = nullptr;    // in closing order
   std::size_t pair_count = 0;
-  const SourceNode* nodes = nullptr;     // arena
+  const SourceNode* nodes = nullptr;
   std::size_t node_count = 0;
-  const uint32_t* positions = nullptr;   // arena: the registry's keys in ascending order, one per
-                                         // node (nodes[k] is the entry at positions[k])
+  const uint32_t* positions = nullptr;   // the registry's keys in ascending order, one per node
+                                         // (nodes[k] is the entry at positions[k])
   uint32_t sanitized_len = 0;
+
+  // Where a parse keeps the pairs, the nodes and their positions (heap): the tables it grew as it
+  // went, handed over whole rather than copied into the arena, where the copy would stand beside
+  // them at the end of the parse. A result built by hand may point elsewhere.
+  std::vector<BracketPair> pair_table;
+  std::vector<SourceNode> node_table;
+  std::vector<uint32_t> position_table;
+
+  ParseResult() = default;
+  ParseResult(ParseResult&&) = default;
+  ParseResult& operator=(ParseResult&&) = default;
+  // A copy would point into the tables of the original.
+  ParseResult(const ParseResult&) = delete;
+  ParseResult& operator=(const ParseResult&) = delete;
 };
 
 // The longest source a parse accepts: every span of the sanitized text is a pair of 32-bit offsets.
