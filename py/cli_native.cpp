@@ -5,6 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <map>
 #include <new>
 #include <optional>
 #include <string>
@@ -91,65 +92,56 @@ const char* form_name(reader::HeadingForm f) {
   return "line";
 }
 
+// A new list of make(item) for each item; null, with the error set, when any fails.
+template <class T, class Make>
+PyObject* list_of(const std::vector<T>& items, Make make) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+  for (std::size_t i = 0; list && i < items.size(); ++i) {
+    PyObject* item = make(items[i]);
+    if (!item) {
+      Py_CLEAR(list);
+      break;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+  }
+  return list;
+}
+
+PyObject* counts_of(const std::map<std::string, std::size_t>& counts) {
+  PyObject* d = PyDict_New();
+  for (auto it = counts.begin(); d && it != counts.end(); ++it) {
+    if (!put(d, it->first.c_str(), PyLong_FromSize_t(it->second))) Py_CLEAR(d);
+  }
+  return d;
+}
+
 PyObject* book_dict(const reader::Book& b) {
   PyObject* d = PyDict_New();
   if (!d) return nullptr;
-  bool ok = put(d, "title", str_of(b.title)) && put(d, "subtitle", str_of(b.subtitle)) &&
-            put(d, "author", str_of(b.author)) && put(d, "title_block", str_of(b.title_block)) &&
-            put(d, "legend", str_of(b.legend)) && put(d, "colophon", str_of(b.colophon)) &&
-            put(d, "contents", str_of(b.contents)) && put(d, "amount_rules", str_of(b.body.amounts.css()));
-  PyObject* list = ok ? PyList_New(0) : nullptr;
-  ok = ok && list;
-  for (std::size_t i = 0; ok && i < b.contributors.size(); ++i) {
-    PyObject* s = str_of(b.contributors[i]);
-    ok = s && PyList_Append(list, s) == 0;
-    Py_XDECREF(s);
-  }
-  ok = ok && put(d, "contributors", list);
-  list = ok ? PyList_New(0) : nullptr;
-  ok = ok && list;
-  for (std::size_t i = 0; ok && i < b.body.sections.size(); ++i) {
-    const reader::Section& s = b.body.sections[i];
-    PyObject* item = Py_BuildValue("{s:s#,s:s,s:O}", "html", s.html.data(), static_cast<Py_ssize_t>(s.html.size()),
-                                   "break", break_name(s.starts_with), "centered", s.centered ? Py_True : Py_False);
-    ok = item && PyList_Append(list, item) == 0;
-    Py_XDECREF(item);
-  }
-  ok = ok && put(d, "sections", list);
-  list = ok ? PyList_New(0) : nullptr;
-  ok = ok && list;
-  for (std::size_t i = 0; ok && i < b.body.headings.size(); ++i) {
-    const reader::Heading& h = b.body.headings[i];
-    PyObject* item = Py_BuildValue("{s:i,s:s,s:s#,s:s#,s:n}", "level", static_cast<int>(h.level), "form", form_name(h.form),
-                                   "id", h.id.data(), static_cast<Py_ssize_t>(h.id.size()), "text", h.text.data(),
-                                   static_cast<Py_ssize_t>(h.text.size()), "section", static_cast<Py_ssize_t>(h.section));
-    ok = item && PyList_Append(list, item) == 0;
-    Py_XDECREF(item);
-  }
-  ok = ok && put(d, "headings", list);
-  list = ok ? PyList_New(0) : nullptr;
-  ok = ok && list;
-  for (std::size_t i = 0; ok && i < b.body.warnings.size(); ++i) {
-    const reader::PageWarning& w = b.body.warnings[i];
-    const char* kind = w.kind == reader::PageWarning::Kind::BlockLeftOpen ? "block_left_open" : "block_close_without_open";
-    PyObject* item = Py_BuildValue("{s:s,s:I,s:s#}", "kind", kind, "offset", static_cast<unsigned>(w.offset), "note",
-                                   w.note.data(), static_cast<Py_ssize_t>(w.note.size()));
-    ok = item && PyList_Append(list, item) == 0;
-    Py_XDECREF(item);
-  }
-  ok = ok && put(d, "warnings", list);
-  PyObject* undrawn = ok ? PyDict_New() : nullptr;
-  ok = ok && undrawn;
-  for (auto it = b.body.undrawn.begin(); ok && it != b.body.undrawn.end(); ++it) {
-    PyObject* n = PyLong_FromSize_t(it->second);
-    ok = n && PyDict_SetItemString(undrawn, it->first.c_str(), n) == 0;
-    Py_XDECREF(n);
-  }
-  ok = ok && put(d, "undrawn", undrawn);
-  if (!ok) {
-    Py_DECREF(d);
-    return nullptr;
-  }
+  const bool ok =
+      put(d, "title", str_of(b.title)) && put(d, "subtitle", str_of(b.subtitle)) &&
+      put(d, "author", str_of(b.author)) && put(d, "title_block", str_of(b.title_block)) &&
+      put(d, "legend", str_of(b.legend)) && put(d, "colophon", str_of(b.colophon)) &&
+      put(d, "contents", str_of(b.contents)) && put(d, "amount_rules", str_of(b.body.amounts.css())) &&
+      put(d, "contributors", list_of(b.contributors, [](const std::string& s) { return str_of(s); })) &&
+      put(d, "sections", list_of(b.body.sections, [](const reader::Section& s) {
+            return Py_BuildValue("{s:s#,s:s,s:O}", "html", s.html.data(), static_cast<Py_ssize_t>(s.html.size()),
+                                 "break", break_name(s.starts_with), "centered", s.centered ? Py_True : Py_False);
+          })) &&
+      put(d, "headings", list_of(b.body.headings, [](const reader::Heading& h) {
+            return Py_BuildValue("{s:i,s:s,s:s#,s:s#,s:n}", "level", static_cast<int>(h.level), "form",
+                                 form_name(h.form), "id", h.id.data(), static_cast<Py_ssize_t>(h.id.size()), "text",
+                                 h.text.data(), static_cast<Py_ssize_t>(h.text.size()), "section",
+                                 static_cast<Py_ssize_t>(h.section));
+          })) &&
+      put(d, "warnings", list_of(b.body.warnings, [](const reader::PageWarning& w) {
+            const char* kind =
+                w.kind == reader::PageWarning::Kind::BlockLeftOpen ? "block_left_open" : "block_close_without_open";
+            return Py_BuildValue("{s:s,s:I,s:s#}", "kind", kind, "offset", static_cast<unsigned>(w.offset), "note",
+                                 w.note.data(), static_cast<Py_ssize_t>(w.note.size()));
+          })) &&
+      put(d, "undrawn", counts_of(b.body.undrawn));
+  if (!ok) Py_CLEAR(d);
   return d;
 }
 

@@ -334,50 +334,54 @@ struct Block {
   std::string raw;          // the opener as written, for warnings
 };
 
-// What the page records of each kind of amount, for its rules.
-enum AmountKind : uint32_t { kLineIndent, kLineEnd, kBlockIndent, kBlockEnd, kHanging, kLarger, kSmaller };
-
 }  // namespace
 
-void Amounts::add(std::vector<uint32_t>& to, uint32_t v) {
-  auto it = std::lower_bound(to.begin(), to.end(), v);
-  if (it == to.end() || *it != v) to.insert(it, v);
+void Amounts::add(Kind kind, uint32_t amount) {
+  const uint32_t code = static_cast<uint32_t>(kind) << 16 | amount;
+  auto it = std::lower_bound(used_.begin(), used_.end(), code);
+  if (it == used_.end() || *it != code) used_.insert(it, code);
 }
 
 std::string Amounts::css() const {
   std::string out;
-  for (uint32_t code : indents) {
-    uint32_t kind = code >> 16, n = code & 0xFFFF;
-    if (kind == kLineIndent)
-      out += "[data-indent=\"" + number(n) + "\"] { padding-inline-start: " + number(n) + "em; }\n";
-    else
-      out += "." + class_name(node_css(NodeKind::Container), vocab::container(ContainerKind::Indent).css) +
-             "[data-amount=\"" + number(n) + "\"] { padding-inline-start: " + number(n) + "em; }\n";
-  }
-  for (uint32_t code : ends) {
-    uint32_t kind = code >> 16, n = code & 0xFFFF;
-    if (kind == kLineEnd)
-      out += "[data-align-end=\"" + number(n) + "\"] { padding-inline-end: " + number(n) + "em; }\n";
-    else
-      out += "." + class_name(node_css(NodeKind::Container), vocab::container(ContainerKind::AlignEnd).css) +
-             "[data-offset=\"" + number(n) + "\"] { padding-inline-end: " + number(n) + "em; }\n";
-  }
-  for (uint32_t code : hangings) {
-    uint32_t first = code >> 8, rest = code & 0xFF;
-    // Every line of the block starts `rest` in; its first row goes back to `first`.
-    std::string sel = ".yomika-hanging[data-first=\"" + number(first) + "\"][data-rest=\"" + number(rest) + "\"]";
-    out += sel + " p, " + sel + " .yomika-p { padding-inline-start: " + number(rest) + "em; text-indent: " +
-           (first >= rest ? "" : "-") + number(first >= rest ? first - rest : rest - first) + "em; }\n";
-  }
-  for (uint32_t code : sizes) {
-    uint32_t kind = code >> 16, n = code & 0xFFFF;
-    // One step is a fifth larger or smaller, as type sizes step.
-    double f = 1.0;
-    for (uint32_t i = 0; i < n && i < 8; ++i) f = kind == kLarger ? f * 1.2 : f / 1.2;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3g", f);
-    const Style style = kind == kLarger ? Style::Larger : Style::Smaller;
-    out += "." + class_name(vocab::style(style).css, number(n)) + " { font-size: " + buf + "em; }\n";
+  for (uint32_t code : used_) {
+    const uint32_t n = code & 0xFFFF;
+    const std::string em = number(n) + "em";
+    auto attribute = [&](std::string_view name) { return "[" + std::string(name) + "=\"" + number(n) + "\"]"; };
+    auto container = [&](ContainerKind k) { return "." + class_name(node_css(NodeKind::Container), vocab::container(k).css); };
+    std::string selector, rule;
+    switch (static_cast<Kind>(code >> 16)) {
+      case LineIndent: selector = attribute("data-indent"), rule = "padding-inline-start: " + em; break;
+      case LineEnd: selector = attribute("data-align-end"), rule = "padding-inline-end: " + em; break;
+      case BlockIndent:
+        selector = container(ContainerKind::Indent) + attribute("data-amount"), rule = "padding-inline-start: " + em;
+        break;
+      case BlockEnd:
+        selector = container(ContainerKind::AlignEnd) + attribute("data-offset"), rule = "padding-inline-end: " + em;
+        break;
+      case Hanging: {
+        // Every line of the block starts `rest` in; its first row goes back to `first`.
+        const uint32_t first = n >> 8, rest = n & 0xFF;
+        std::string block = ".yomika-hanging[data-first=\"" + number(first) + "\"][data-rest=\"" + number(rest) + "\"]";
+        selector = block + " p, " + block + " .yomika-p";
+        rule = "padding-inline-start: " + number(rest) + "em; text-indent: " + (first >= rest ? "" : "-") +
+               number(first >= rest ? first - rest : rest - first) + "em";
+        break;
+      }
+      case Larger:
+      case Smaller: {
+        // One step is a fifth larger or smaller, as type sizes step.
+        const bool larger = static_cast<Kind>(code >> 16) == Larger;
+        double f = 1.0;
+        for (uint32_t i = 0; i < n && i < 8; ++i) f = larger ? f * 1.2 : f / 1.2;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3g", f);
+        selector = "." + class_name(vocab::style(larger ? Style::Larger : Style::Smaller).css, number(n));
+        rule = std::string("font-size: ") + buf + "em";
+        break;
+      }
+    }
+    out += selector + " { " + rule + "; }\n";
   }
   return out;
 }
@@ -495,8 +499,8 @@ class BodyWriter {
     b.open += "\n";
     b.offset = where(s);
     b.raw = raw_of(s);
-    if (kind == ContainerKind::Indent && amount > 0) out_.amounts.add(out_.amounts.indents, kBlockIndent << 16 | amount);
-    if (kind == ContainerKind::AlignEnd && amount > 0) out_.amounts.add(out_.amounts.ends, kBlockEnd << 16 | amount);
+    if (kind == ContainerKind::Indent && amount > 0) out_.amounts.add(Amounts::BlockIndent, amount);
+    if (kind == ContainerKind::AlignEnd && amount > 0) out_.amounts.add(Amounts::BlockEnd, amount);
     open_block(std::move(b));
   }
 
@@ -519,7 +523,7 @@ class BodyWriter {
     if (n.kind == NoteKind::Hanging) {
       b.open = "<div class=\"yomika-hanging\" data-first=\"" + number(n.amount) + "\" data-rest=\"" + number(n.side) +
                "\">\n";
-      out_.amounts.add(out_.amounts.hangings, static_cast<uint32_t>(n.amount) << 8 | n.side);
+      out_.amounts.add(Amounts::Hanging, static_cast<uint32_t>(n.amount) << 8 | n.side);
     } else if (n.kind == NoteKind::Style) {
       b.open = "<div class=\"" + style_class(n) + "\">\n";
       note_size(n);
@@ -537,8 +541,8 @@ class BodyWriter {
   }
 
   void note_size(const ReaderNote& n) {
-    if (n.style == Style::Larger) out_.amounts.add(out_.amounts.sizes, kLarger << 16 | n.amount);
-    if (n.style == Style::Smaller) out_.amounts.add(out_.amounts.sizes, kSmaller << 16 | n.amount);
+    if (n.style == Style::Larger) out_.amounts.add(Amounts::Larger, n.amount);
+    if (n.style == Style::Smaller) out_.amounts.add(Amounts::Smaller, n.amount);
   }
 
   // The innermost open block of a kind of note, or null.
@@ -960,11 +964,11 @@ class BodyWriter {
     std::string attrs;
     if (c.indent > 0) {
       attrs += " data-indent=\"" + number(c.indent) + "\"";
-      out_.amounts.add(out_.amounts.indents, kLineIndent << 16 | c.indent);
+      out_.amounts.add(Amounts::LineIndent, c.indent);
     }
     if (c.align_end) {
       attrs += " data-align-end=\"" + number(c.end_offset) + "\"";
-      if (c.end_offset > 0) out_.amounts.add(out_.amounts.ends, kLineEnd << 16 | c.end_offset);
+      if (c.end_offset > 0) out_.amounts.add(Amounts::LineEnd, c.end_offset);
     }
     if (c.heading > 0 && c.shown) {
       if (c.heading == 1 && opt_.split) start_section(Break::Heading);

@@ -48,10 +48,14 @@ struct PageWarning {
 };
 
 // The amounts and steps a book uses, for the page's rules: one rule per amount in use.
-struct Amounts {
-  std::vector<uint32_t> indents, ends, hangings, sizes;  // hangings: first << 8 | rest
-  void add(std::vector<uint32_t>& to, uint32_t v);
+class Amounts {
+ public:
+  enum Kind : uint32_t { LineIndent, LineEnd, BlockIndent, BlockEnd, Hanging, Larger, Smaller };
+  void add(Kind kind, uint32_t amount);  // Hanging: first << 8 | rest
   std::string css() const;
+
+ private:
+  std::vector<uint32_t> used_;  // kind << 16 | amount, ascending, each once
 };
 
 struct Body {
