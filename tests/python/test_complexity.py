@@ -1,13 +1,14 @@
-"""Complexity guards for assembly and the HTML renderer. Each input is sized so that work
-quadratic in it (rescanning the pending text at every 《, searching a deep open stack at every
-closer, searching past the current line for a rare escape character) would take minutes, while
-the linear pass takes milliseconds. The limit is generous: it catches a change of growth rate,
-not a slowdown."""
+"""Complexity guards for assembly, the HTML renderer and the reader's page. Each input is sized
+so that work quadratic in it (rescanning the pending text at every 《, searching a deep open stack
+at every closer, searching past the current line for a rare escape character, gathering a line's
+text again at every quoted note) would take minutes, while the linear pass takes milliseconds.
+The limit is generous: it catches a change of growth rate, not a slowdown."""
 
 import time
 
 import pytest
 
+import yomika_cli
 import yomika_py
 
 N = 400_000
@@ -46,6 +47,33 @@ CASES = [
 def test_assembly_and_rendering_stay_linear(text, check):
     start = time.perf_counter()
     html = yomika_py.parse_to_html(text)
+    elapsed = time.perf_counter() - start
+    assert elapsed < LIMIT, f"{elapsed:.1f} s for {len(text)} characters"
+    assert check(html)
+
+
+def _html(book):
+    return "".join(s["html"] for s in book["sections"])
+
+
+# The reader's page, on one line holding every note: a quoted note looks back for its target.
+READER_N = 200_000
+READER_CASES = [
+    _case("targets_before_their_notes", "あ［＃「あ」は太字］" * READER_N,
+          lambda h: h.count('<span class="yomika-bold">') == READER_N),
+    _case("targets_one_character_back", "あい［＃「あ」は太字］" * READER_N,
+          lambda h: h.count('<span class="yomika-bold">') == READER_N),
+    _case("targets_nowhere", "あ［＃「い」は太字］" * READER_N, lambda h: "yomika-bold" not in h),
+    # Each target the whole text so far: wrapped around the last, and cut from one long text piece.
+    _case("targets_growing", "あ" * READER_N + "".join(f"［＃「{'あ' * k}」は太字］" for k in range(1, 2000)),
+          lambda h: 0 < h.count("yomika-bold") <= 16),
+]
+
+
+@pytest.mark.parametrize("text,check", READER_CASES)
+def test_reader_page_stays_linear_on_one_line(text, check):
+    start = time.perf_counter()
+    html = _html(yomika_cli.render_book(text))
     elapsed = time.perf_counter() - start
     assert elapsed < LIMIT, f"{elapsed:.1f} s for {len(text)} characters"
     assert check(html)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "yomika/model/sentinel.hpp"
 #include "yomika/render/html.hpp"
@@ -208,12 +209,22 @@ class LineCutter {
 
 // ---- Inline content ------------------------------------------------------------------------
 
-// A finished piece of a line: its markup and the text a reader reads in it. Text pieces can be
-// cut where a quoted target begins or ends.
+// A finished piece of a line: its markup and the text a reader reads in it. A text piece keeps
+// only its text, whose markup is the text escaped, made when the piece is written: cutting it
+// where a quoted target begins or ends then copies only the part cut off.
 struct Piece {
-  std::string html;
+  std::string html;  // empty for a text piece
   std::string plain;
   bool text = false;
+  std::size_t depth = 0;  // elements wrapped around its content inside it, nested
+
+  void write_html(std::string& out) const {
+    if (text) {
+      escape_text(plain, out);
+    } else {
+      out += html;
+    }
+  }
 };
 
 // An element open inside the line: its pieces so far, and its tags.
@@ -223,67 +234,103 @@ struct Level {
   bool warichu = false;  // a warichu note's span
   bool carried = true;   // opened again on the next line when the line ends first
   std::vector<Piece> pieces;
+  std::string plain;     // the text of the pieces in order, which cutting and wrapping keep
+
+  void push(Piece p) {
+    plain += p.plain;
+    pieces.push_back(std::move(p));
+  }
+  void clear() {
+    pieces.clear();
+    plain.clear();
+  }
 };
 
+// The pieces from `from` on as one piece, wrapped in `open` and `close`.
 Piece wrap(std::string_view open, std::vector<Piece>& pieces, std::size_t from, std::string_view close) {
   Piece p;
   p.html.append(open);
   for (std::size_t i = from; i < pieces.size(); ++i) {
-    p.html += pieces[i].html;
+    pieces[i].write_html(p.html);
     p.plain += pieces[i].plain;
+    p.depth = std::max(p.depth, pieces[i].depth + 1);
   }
   p.html.append(close);
   pieces.resize(from);
   return p;
 }
 
-Piece text_piece(std::string_view s) { return Piece{escaped(s), std::string(s), true}; }
+Piece text_piece(std::string_view s) { return Piece{{}, std::string(s), true}; }
 
 // Cuts the text piece i at byte k of its text; the second half becomes piece i + 1.
 void cut_piece(std::vector<Piece>& pieces, std::size_t i, std::size_t k) {
-  std::string plain = pieces[i].plain;
-  pieces[i] = text_piece(std::string_view(plain).substr(0, k));
-  pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(i) + 1, text_piece(std::string_view(plain).substr(k)));
+  Piece tail = text_piece(std::string_view(pieces[i].plain).substr(k));
+  pieces[i].plain.resize(k);
+  pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::move(tail));
 }
 
-// Wraps the last occurrence of `target` in the pieces, preferring one that ends the pieces (the
-// target right before its note). False when the target is not there as whole pieces or text.
-bool wrap_target(std::vector<Piece>& pieces, std::string_view target, std::string_view open, std::string_view close) {
-  if (target.empty()) return false;
-  std::string all;
-  std::vector<std::size_t> starts;
-  for (const Piece& p : pieces) {
-    starts.push_back(all.size());
-    all += p.plain;
-  }
-  starts.push_back(all.size());
-  std::size_t at = all.size() >= target.size() && std::string_view(all).substr(all.size() - target.size()) == target
-                       ? all.size() - target.size()
-                       : all.rfind(target);
-  while (at != std::string::npos) {
+// The last occurrence of `target` in `all` that starts at or before `from`, looking back only as
+// far as `budget` allows (positions looked at, times the target's length, are taken from it).
+std::size_t rfind_metered(std::string_view all, std::string_view target, std::size_t from, std::size_t& budget) {
+  const std::size_t reach = budget / target.size();
+  const std::size_t low = from > reach ? from - reach : 0;
+  const std::size_t at = all.substr(low, from - low + target.size()).rfind(target);
+  const std::size_t found = at == std::string_view::npos ? std::string_view::npos : low + at;
+  const std::size_t looked = found == std::string_view::npos ? from - low + 1 : from - found + 1;
+  budget -= std::min(budget, looked * target.size());
+  return found;
+}
+
+// Wraps the last occurrence of `target` in the level's pieces, preferring one that ends them (the
+// target right before its note). False when the target is not there as whole pieces or text,
+// when wrapping it would nest elements deeper than kMaxRanges, or when finding it would take more
+// than `budget` (what is left of the line's allowance for looking back: a line of many notes whose
+// targets lie far back, or nowhere, must not cost the square of its length).
+bool wrap_target(Level& lv, std::string_view target, std::string_view open, std::string_view close,
+                 std::size_t& budget) {
+  const std::string_view all = lv.plain;
+  if (target.empty() || target.size() > all.size()) return false;
+  std::vector<Piece>& pieces = lv.pieces;
+  const std::size_t last_start = all.size() - target.size();
+  std::size_t at = all.substr(last_start) == target ? last_start : rfind_metered(all, target, last_start, budget);
+  while (at != std::string_view::npos) {
     const std::size_t end = at + target.size();
-    // The pieces that hold the start and the end of the occurrence.
-    std::size_t i = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), at) - starts.begin()) - 1;
-    std::size_t j = static_cast<std::size_t>(std::lower_bound(starts.begin(), starts.end(), end) - starts.begin());
-    bool start_ok = starts[i] == at || pieces[i].text;
-    bool end_ok = j < starts.size() && (starts[j] == end || pieces[j - 1].text);
+    // From the back: i, the last piece to start at or before the occurrence, and j, the first to
+    // start at or after its end (si and sj where they start).
+    std::size_t i = pieces.size(), si = all.size(), j = i, sj = si, depth = 0;
+    while (si > at) {
+      --i;
+      si -= pieces[i].plain.size();
+      if (si >= end) {
+        j = i;
+        sj = si;
+      } else {
+        depth = std::max(depth, pieces[i].depth + 1);
+      }
+    }
+    budget -= std::min(budget, pieces.size() - i);
+    depth = std::max(depth, pieces[i].depth + 1);
+    const bool start_ok = si == at || pieces[i].text;
+    const bool end_ok = sj == end || pieces[j - 1].text;
     if (start_ok && end_ok) {
+      if (depth > kMaxRanges) return false;
       std::size_t last = j;  // the first piece after the target, once its end is cut
-      if (starts[j] != end) cut_piece(pieces, j - 1, end - starts[j - 1]);
+      if (sj != end) cut_piece(pieces, j - 1, end - (sj - pieces[j - 1].plain.size()));
       std::size_t first = i;
-      if (starts[i] != at) {
-        cut_piece(pieces, i, at - starts[i]);
+      if (si != at) {
+        cut_piece(pieces, i, at - si);
         ++first;
         ++last;
       }
-      std::vector<Piece> tail(pieces.begin() + static_cast<std::ptrdiff_t>(last), pieces.end());
+      std::vector<Piece> tail(std::make_move_iterator(pieces.begin() + static_cast<std::ptrdiff_t>(last)),
+                              std::make_move_iterator(pieces.end()));
       pieces.resize(last);
       Piece w = wrap(open, pieces, first, close);
       pieces.push_back(std::move(w));
       for (Piece& p : tail) pieces.push_back(std::move(p));
       return true;
     }
-    at = at == 0 ? std::string::npos : all.rfind(target, at - 1);
+    at = at == 0 || budget == 0 ? std::string_view::npos : rfind_metered(all, target, at - 1, budget);
   }
   return false;
 }
@@ -724,26 +771,30 @@ class BodyWriter {
     levels[0].carried = false;
     for (const Level& carried : carry_) {
       Level lv = carried;
-      lv.pieces.clear();
+      lv.clear();
       levels.push_back(std::move(lv));
     }
     carry_.clear();
     if (const Block* h = innermost(NoteKind::Heading)) c.heading = h->note.amount;
     if (innermost(NoteKind::Caption)) c.caption = true;
     bool visible = false;
+    // What the quoted notes of the line may spend looking back for targets that do not end the
+    // text before them: some thirty times the line's length.
+    std::size_t budget = 4096;
+    for (std::size_t k = 0; k < l.count; ++k) budget += 32 * (items_[l.first + k].b - items_[l.first + k].a) + 32;
 
     auto close_level = [&](std::size_t j) {
       // Closes level j and those inside it; the inside ones open again after it.
       std::vector<Level> inner;
       for (std::size_t i = j + 1; i < levels.size(); ++i) {
         Level copy = levels[i];
-        copy.pieces.clear();
+        copy.clear();
         inner.push_back(std::move(copy));
       }
       while (levels.size() > j) {
         Level lv = std::move(levels.back());
         levels.pop_back();
-        levels.back().pieces.push_back(wrap(lv.open, lv.pieces, 0, lv.close));
+        levels.back().push(wrap(lv.open, lv.pieces, 0, lv.close));
         if (lv.note.kind == NoteKind::Heading && lv.note.heading != HeadingForm::Line && levels.size() == j)
           heading_text_ = levels.back().pieces.back().plain;
       }
@@ -752,9 +803,9 @@ class BodyWriter {
 
     for (std::size_t k = 0; k < l.count; ++k) {
       const Item& it = items_[l.first + k];
-      std::vector<Piece>& pieces = levels.back().pieces;
+      Level& level = levels.back();
       if (!it.node) {
-        pieces.push_back(text_piece(r_.normalized.substr(it.a, it.b - it.a)));
+        level.push(text_piece(r_.normalized.substr(it.a, it.b - it.a)));
         visible = visible || !is_blank_text(it);
         continue;
       }
@@ -786,7 +837,7 @@ class BodyWriter {
           Piece p;
           render_node_for_reader(node, p.html);
           p.plain = node_plain(node);
-          pieces.push_back(std::move(p));
+          level.push(std::move(p));
           visible = true;
           continue;
         }
@@ -824,7 +875,7 @@ class BodyWriter {
         case NoteKind::Figure: {
           Piece p;
           p.html = figure_markup(n, "", true);
-          pieces.push_back(std::move(p));
+          level.push(std::move(p));
           visible = true;
           continue;
         }
@@ -850,7 +901,7 @@ class BodyWriter {
         continue;
       }
       if (n.form == Form::Quoted) {
-        quoted(n, levels.back().pieces, c);
+        quoted(n, levels.back(), c, budget);
         continue;
       }
       if (n.form == Form::Open) {
@@ -893,10 +944,8 @@ class BodyWriter {
     for (std::size_t j = 1; j < levels.size(); ++j)
       if (levels[j].carried) carry_.push_back(levels[j]);
     if (levels.size() > 1) close_level(1);
-    for (const Piece& p : levels[0].pieces) {
-      c.html += p.html;
-      c.plain += p.plain;
-    }
+    for (const Piece& p : levels[0].pieces) p.write_html(c.html);
+    c.plain = std::move(levels[0].plain);
     c.shown = !trim_white_space(c.plain).empty() || c.html.find('<') != std::string::npos;
     return c;
   }
@@ -919,10 +968,10 @@ class BodyWriter {
   }
 
   // A quoted note: the style, heading or ruby goes around its target in the line so far.
-  void quoted(const ReaderNote& n, std::vector<Piece>& pieces, LineContent& c) {
+  void quoted(const ReaderNote& n, Level& level, LineContent& c, std::size_t& budget) {
     switch (n.kind) {
       case NoteKind::Style:
-        if (wrap_target(pieces, n.target, inline_open(n), inline_close(n))) note_size(n);
+        if (wrap_target(level, n.target, inline_open(n), inline_close(n), budget)) note_size(n);
         return;
       case NoteKind::Heading: {
         if (n.heading == HeadingForm::Line) {
@@ -931,7 +980,7 @@ class BodyWriter {
         }
         std::string id = next_heading_id();
         std::string open = "<" + heading_tag(n.amount) + " class=\"" + heading_class(n) + "\" id=\"" + id + "\">";
-        if (wrap_target(pieces, n.target, open, "</" + heading_tag(n.amount) + ">")) {
+        if (wrap_target(level, n.target, open, "</" + heading_tag(n.amount) + ">", budget)) {
           pending_runin_.push_back({n, id});
           heading_text_ = std::string(n.target);
           c.run_in = true;
@@ -941,7 +990,7 @@ class BodyWriter {
       case NoteKind::LeftRuby:
       case NoteKind::NoteRuby: {
         std::string open = n.kind == NoteKind::LeftRuby ? "<ruby class=\"yomika-ruby-left\">" : "<ruby class=\"yomika-ruby-note\">";
-        wrap_target(pieces, n.target, open, "<rp>(</rp><rt>" + escaped(n.text) + "</rt><rp>)</rp></ruby>");
+        wrap_target(level, n.target, open, "<rp>(</rp><rt>" + escaped(n.text) + "</rt><rp>)</rp></ruby>", budget);
         return;
       }
       default:
