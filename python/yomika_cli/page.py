@@ -48,12 +48,16 @@ def book_title(book: dict[str, Any], fallback: str) -> str:
 def data_uri(picture: Callable[[str], tuple[str, bytes] | None]) -> Callable[[str], str | None]:
     """A picture source for the renderer that embeds each picture found as a data: URI."""
 
+    made: dict[str, str | None] = {}  # a text may name one picture many times: encoded once
+
     def src(name: str) -> str | None:
-        found = picture(name)
-        kind = media_type(name)
-        if found is None or kind is None:
-            return None
-        return f"data:{kind};base64,{base64.b64encode(found[1]).decode('ascii')}"
+        if name not in made:
+            found = picture(name)
+            kind = media_type(name)
+            made[name] = None if found is None or kind is None else (
+                f"data:{kind};base64,{base64.b64encode(found[1]).decode('ascii')}"
+            )
+        return made[name]
 
     return src
 

@@ -63,8 +63,13 @@ def _open_archive(data: bytes) -> zipfile.ZipFile:
         raise DecodeError(f"not a readable zip archive: {e}") from None
 
 
+def _files(archive: zipfile.ZipFile) -> list[zipfile.ZipInfo]:
+    """The archive's files, without folders and the resource forks some archivers add."""
+    return [m for m in archive.infolist() if not m.is_dir() and not m.filename.startswith("__MACOSX/")]
+
+
 def _choose_member(archive: zipfile.ZipFile, wanted: str | None, notes: list[str]) -> zipfile.ZipInfo:
-    files = [m for m in archive.infolist() if not m.is_dir() and not m.filename.startswith("__MACOSX/")]
+    files = _files(archive)
     texts = [m for m in files if m.filename.lower().endswith(".txt")]
     if wanted is not None:
         # The whole name, or a base name that only one file of the archive has.
@@ -114,11 +119,22 @@ class Source:
     folder: str | None = None  # a text file's folder
     archive: bytes | None = None  # a zip archive's bytes
     member: str = ""  # the text's name inside the archive
+    # Pictures looked for so far, by the name a note gives (a text may name one many times), and
+    # the archive's files by whole name and by base name, the first of each, once opened.
+    _found: dict[str, tuple[str, bytes] | None] = field(default_factory=dict, init=False, repr=False, compare=False)
+    _zip: tuple[zipfile.ZipFile, dict[str, zipfile.ZipInfo], dict[str, zipfile.ZipInfo]] | None = field(
+        default=None, init=False, repr=False, compare=False
+    )
 
     def picture(self, name: str) -> tuple[str, bytes] | None:
         """The picture a note names (a file name, or a path below the text's folder), as its
         name inside an e-book and its bytes; None when there is no such file. Names that climb
         out of the text's folder are never followed."""
+        if name not in self._found:
+            self._found[name] = self._look_for(name)
+        return self._found[name]
+
+    def _look_for(self, name: str) -> tuple[str, bytes] | None:
         parts = [p for p in name.replace("\\", "/").split("/") if p not in ("", ".")]
         if not parts or ".." in parts:
             return None
@@ -138,19 +154,25 @@ class Source:
 
     def _picture_in_archive(self, relative: str) -> tuple[str, bytes] | None:
         assert self.archive is not None
-        with _open_archive(self.archive) as archive:
-            files = [m for m in archive.infolist() if not m.is_dir() and not m.filename.startswith("__MACOSX/")]
-            beside = posixpath.join(posixpath.dirname(self.member), relative)
-            # Beside the text first, then anywhere in the archive by the same name.
-            found = [m for m in files if m.filename == beside] or [
-                m for m in files if m.filename.rsplit("/", 1)[-1] == relative.rsplit("/", 1)[-1]
-            ]
-            if not found or found[0].file_size > PICTURE_LIMIT:
-                return None
-            try:
-                return relative, _unpack(archive, found[0])
-            except DecodeError:
-                return None
+        if self._zip is None:
+            archive = _open_archive(self.archive)
+            whole: dict[str, zipfile.ZipInfo] = {}
+            base: dict[str, zipfile.ZipInfo] = {}
+            for m in _files(archive):
+                whole.setdefault(m.filename, m)
+                base.setdefault(m.filename.rsplit("/", 1)[-1], m)
+            self._zip = archive, whole, base
+        archive, whole, base = self._zip
+        # Beside the text first, then anywhere in the archive by the same name.
+        found = whole.get(posixpath.join(posixpath.dirname(self.member), relative)) or base.get(
+            relative.rsplit("/", 1)[-1]
+        )
+        if found is None or found.file_size > PICTURE_LIMIT:
+            return None
+        try:
+            return relative, _unpack(archive, found)
+        except DecodeError:
+            return None
 
 
 def open_source(path: str, encoding: str | None = None, member: str | None = None) -> Source:

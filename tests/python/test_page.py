@@ -115,3 +115,21 @@ def test_page_grows_by_a_fixed_amount_per_line(unit):
         return sum(len(s["html"]) for s in book["sections"])
 
     assert size(8000) < 9 * size(1000)
+
+
+def test_an_archive_is_searched_once_for_the_pictures_a_text_names_again_and_again(tmp_path, monkeypatch):
+    from yomika_cli import reading
+
+    source = tmp_path / "book.zip"
+    with zipfile.ZipFile(source, "w") as z:
+        z.writestr("book/book.txt", ("［＃挿絵（fig.png）入る］［＃挿絵（none.png）入る］\n" * 500).encode("cp932"))
+        z.writestr("book/fig.png", PNG)
+        for k in range(200):
+            z.writestr(f"other/{k}.txt", b"")
+    opened = []
+    real_open = reading._open_archive
+    monkeypatch.setattr(reading, "_open_archive", lambda data: opened.append(1) or real_open(data))
+    book = reading.open_source(str(source))
+    found = [book.picture(name) for name in ("fig.png", "none.png") * 500]
+    assert found[0] == ("fig.png", PNG) and found[1] is None and found[-2:] == found[:2]
+    assert len(opened) == 2  # the text read, then the pictures looked for
