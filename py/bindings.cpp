@@ -442,13 +442,8 @@ void document_dealloc(PyObject* self) {
 PyObject* document_to_html(PyObject* self, PyObject*) {
   return with_document(self, [](DocumentObject* d) -> PyObject* {
     std::string html = take_output(), refusal;
-    bool ok = abort_on_bad_alloc([&] {
-      yomika::YomikaDoc doc{source_of(d), &d->arena};
-      yomika::ParseResult result;
-      if (!yomika::parse_document(doc, result, refusal)) return false;
-      yomika::render::render_result_html(result, html);
-      return true;
-    });
+    bool ok = abort_on_bad_alloc(
+        [&] { return yomika::render::render_html(yomika::YomikaDoc{source_of(d), &d->arena}, html, refusal); });
     PyObject* out = ok ? str_from(html) : value_error(refusal);
     keep_output(std::move(html));
     return out;

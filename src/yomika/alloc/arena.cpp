@@ -197,15 +197,6 @@ void Arena::drop_scratch() {
   scratch_end_ = nullptr;
 }
 
-std::size_t Arena::used() const {
-  std::size_t total = 0;
-  for (const Block* b = first_; b; b = b->next) {
-    if (b == current_) return total + static_cast<std::size_t>(cur_ - (reinterpret_cast<const char*>(b) + kHeader));
-    total += b->size;
-  }
-  return total;
-}
-
 void Arena::reset() {
   if (!first_) return;
   Block* b = first_->next;

@@ -60,10 +60,6 @@ class Arena {
   // Bytes held in blocks (capacity, not use).
   std::size_t capacity() const { return capacity_; }
 
-  // Bytes from the start of the first block to the end of the last allocation, counting what
-  // earlier blocks left unused: what a first block of this size would have held.
-  std::size_t used() const;
-
  private:
   struct Block {
     Block* next;

@@ -139,11 +139,16 @@ class Assembler {
     }
   }
 
-  void flush_text(uint32_t y) {
+  // A ※ not followed by ［ is text: it starts the pending text if nothing does yet.
+  void ref_to_text() {
     if (ref_pending_) {
       ref_pending_ = false;
       start_text(ref_.start);
     }
+  }
+
+  void flush_text(uint32_t y) {
+    ref_to_text();
     if (text_pending_ && text_start_ < y) write_text(text_start_, y);
     text_pending_ = false;
   }
@@ -179,15 +184,7 @@ class Assembler {
   }
 
   // Where the run of ruby base characters that ends at `to` begins, no earlier than `from`.
-  uint32_t base_run_start(uint32_t from, uint32_t to) const {
-    while (to > from) {
-      std::size_t prev = prev_char_start(src_, to);
-      unsigned len;
-      if (prev < from || !classify::is_ruby_base_char(decode_utf8(src_, prev, len))) break;
-      to = static_cast<uint32_t>(prev);
-    }
-    return to;
-  }
+  uint32_t base_run_start(uint32_t from, uint32_t to) const { return classify::ruby_base_start(src_, from, to); }
 
   // Start of the text in front of chained special character i.
   uint32_t gap_start(std::size_t i) const { return i == 0 ? chain_start_ : chain_[i - 1].end; }
@@ -238,10 +235,7 @@ class Assembler {
   void top_level_event(const PairedEvent& ev) {
     bool opens_bracket = ev.tag == EventTag::PairOpen && ev.kind == static_cast<uint8_t>(PairKind::Bracket);
     // A ※ only survives when the very next event opens ［.
-    if (ref_pending_ && !opens_bracket) {
-      ref_pending_ = false;
-      start_text(ref_.start);
-    }
+    if (!opens_bracket) ref_to_text();
     switch (ev.tag) {
       case EventTag::Text:
       case EventTag::PairClose:
@@ -403,7 +397,7 @@ class Assembler {
     const PairedEvent& close = body.ev[body.n - 1];
     bool has_reading = body.ev[0].end < close.start;
     bool is_explicit = text_pending_ && has_last_bar_ && last_bar_ >= t && last_bar_ < o;
-    if (!is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(t, o)) return;
+    if (!is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(body, t, o)) return;
 
     bool has_base;
     classify::RubyText text{t, false, 0};
@@ -445,11 +439,7 @@ class Assembler {
     } else {
       return 0;
     }
-    // A ※ only survives when the very next event opens ［.
-    if (ref_pending_) {
-      ref_pending_ = false;
-      start_text(ref_.start);
-    }
+    ref_to_text();  // a ※ only survives when the very next event opens ［
     // The 》 right after 《 or after one text event is its partner: pairing keeps a strict stack.
     static constexpr uint32_t kLinks[2][3] = {{1, 0, kNoLink}, {2, kNoLink, 0}};
     complete_ruby(Body{ev, kLinks[n - 2], static_cast<uint32_t>(n)});
@@ -459,8 +449,9 @@ class Assembler {
   // A base that holds special characters: ｜柳※［＃…］《…》, or an implicit base whose run of
   // kanji reaches back over ※［＃…］ (a special character counts as one kanji). The text and the
   // sentinels the chain wrote from the ruby's start on are taken back, and the ruby is written in
-  // their place. False, with nothing changed, when the base does not reach into the chain.
-  bool complete_ruby_over_chain(uint32_t t, uint32_t o) {
+  // their place. False, with nothing changed, when the base does not reach into the chain. `body`
+  // runs from the 《 to its 》.
+  bool complete_ruby_over_chain(const Body& body, uint32_t t, uint32_t o) {
     if (chain_.back().end != t) return false;  // the pending text must follow the last one
     std::size_t first;
     uint32_t b;
@@ -488,7 +479,7 @@ class Assembler {
       p = chain_[i].end;
     }
     if (p < o) parts.push_back(Segment{SegmentCode::Text, src_.substr(p, o - p), nullptr, nullptr});
-    Hit hit = classify::classify_ruby_on_base(cx_, frame_body(), 0, parts, explicit_);
+    Hit hit = classify::classify_ruby_on_base(cx_, body, 0, parts, explicit_);
     if (!hit.ok) return false;
 
     const uint32_t s = explicit_ ? last_bar_ : b;
@@ -504,7 +495,7 @@ class Assembler {
     }
     norm_.truncate(chain_[first].sentinel - lead);
     text_pending_ = false;
-    write_node(hit.node, Span{s, body_.back().end});
+    write_node(hit.node, Span{s, body.ev[body.n - 1].end});
     return true;
   }
 

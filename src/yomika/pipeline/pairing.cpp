@@ -94,23 +94,22 @@ struct PairingStream::State {
   // unclosed, innermost first; the Unclosed events go to `emit` in the same order.
   template <class Emit>
   void unwind_line(Emit&& emit) {
-    while (stack.line_bounded() != 0) {
-      const OpenEntry open = stack.top();
-      stack.pop();
-      diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
-      emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
-    }
+    while (stack.line_bounded() != 0) unclose_top(emit);
   }
 
   // Openers still open when the tokens end, innermost first.
   template <class Emit>
   void unwind_all(Emit&& emit) {
-    while (!stack.empty()) {
-      const OpenEntry open = stack.top();
-      stack.pop();
-      diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
-      emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
-    }
+    while (!stack.empty()) unclose_top(emit);
+  }
+
+  // The innermost opener, reported unclosed and taken off the stack.
+  template <class Emit>
+  void unclose_top(Emit& emit) {
+    const OpenEntry open = stack.top();
+    stack.pop();
+    diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
+    emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
   }
 
   // The pass itself over `count` tokens: every event goes to `emit`, in order.

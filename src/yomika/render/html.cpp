@@ -489,14 +489,8 @@ class Walker {
       }
       from = pos_;
     }
-    if (pos_ < n) {
-      write_pending_text(n);
-      close_paragraph();
-      in_paragraph_ = false;
-    } else if (in_paragraph_) {
-      close_paragraph();
-      in_paragraph_ = false;
-    }
+    write_pending_text(n);
+    if (in_paragraph_) close_paragraph();
     // Blocks still open where the text ends are closed there, so the fragment can stand inside a
     // page without leaving the page's own elements open.
     for (; containers_ > 0; --containers_) {
@@ -518,6 +512,7 @@ class Walker {
   void close_paragraph() {
     warichu_.close_all(out_);
     out_.put(frag::kParagraphClose);
+    in_paragraph_ = false;
   }
 
   // The pending text [pos_, h) holds nothing to escape: the walk stopped at each such character.
@@ -536,7 +531,6 @@ class Walker {
     } else if (in_paragraph_) {
       close_paragraph();
       pending_newline_ = false;
-      in_paragraph_ = false;
     }
   }
 
@@ -553,7 +547,6 @@ class Walker {
       // whatever page holds the fragment.
       if (in_paragraph_) {
         close_paragraph();
-        in_paragraph_ = false;
         pending_newline_ = false;
       }
       return;
@@ -712,7 +705,7 @@ void render_result_html(const ParseResult& result, std::string& out) {
 bool render_html(const YomikaDoc& doc, std::string& out, std::string& refusal) {
   ParseResult r;
   if (!parse_document(doc, r, refusal)) return false;
-  out = render_result_html(r);
+  render_result_html(r, out);
   return true;
 }
 

@@ -108,7 +108,7 @@ bool is_block_kind(EntryKind k) {
 class LineCutter {
  public:
   LineCutter(const ParseResult& r, std::vector<Line>& lines, std::vector<Item>& items)
-      : r_(r), t_(r.normalized), lines_(lines), items_(items), cursor_(r.registry, r.nodes, r.node_count) {}
+      : r_(r), t_(r.normalized), lines_(lines), items_(items), cursor_(r) {}
 
   void run() {
     static constexpr char kStops[] = {'\n', sentinel::kLead};

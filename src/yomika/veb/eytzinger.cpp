@@ -7,26 +7,6 @@
 
 namespace yomika {
 
-std::vector<uint32_t> eytzinger_slots(std::size_t n) {
-  // In-order walk: descend left subtrees on an explicit stack (its depth is the tree's height),
-  // move to right subtrees by iteration.
-  std::vector<uint32_t> order;
-  order.reserve(n);
-  std::vector<std::size_t> stack;
-  std::size_t i = 0;
-  while (i < n || !stack.empty()) {
-    while (i < n) {
-      stack.push_back(i);
-      i = 2 * i + 1;
-    }
-    i = stack.back();
-    stack.pop_back();
-    order.push_back(static_cast<uint32_t>(i));
-    i = 2 * i + 2;
-  }
-  return order;
-}
-
 SentinelRegistry build_registry(const uint32_t* positions, std::size_t n, const void* records, std::size_t stride) {
   SentinelRegistry r;
   if (n == 0) return r;

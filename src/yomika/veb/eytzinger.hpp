@@ -28,9 +28,6 @@ SentinelRegistry build_registry(const std::vector<uint32_t>& positions, const st
 // for the source-node table, whose records begin with their entry.
 SentinelRegistry build_registry(const uint32_t* positions, std::size_t n, const void* records, std::size_t stride);
 
-// Slot order of an in-order walk: result[k] = slot of the k-th smallest key (n keys).
-std::vector<uint32_t> eytzinger_slots(std::size_t n);
-
 inline RegistryEntry find_entry(const SentinelRegistry& r, uint32_t pos) {
   std::size_t i = 0, n = r.keys.size();
   const uint32_t* k = r.keys.data();

@@ -16,6 +16,10 @@ namespace yomika::wire {
 
 namespace {
 
+// Every report is an object holding its version and its items.
+constexpr std::string_view kEnvelopeOpen = "{\"schema_version\":1,\"data\":[";
+constexpr std::string_view kEnvelopeClose = "]}";
+
 // What each byte becomes inside a JSON string: 0 for itself, 'u' for \u00XX, otherwise the
 // letter that follows the backslash.
 constexpr auto kEscape = [] {
@@ -93,9 +97,9 @@ class Writer {
     raw('}');
   }
 
-  void open_envelope() { raw("{\"schema_version\":1,\"data\":["); }
+  void open_envelope() { raw(kEnvelopeOpen); }
   std::string close_envelope() {
-    raw("]}");
+    raw(kEnvelopeClose);
     return std::move(out_);
   }
   std::string take() { return std::move(out_); }
@@ -179,9 +183,6 @@ std::string item_head(std::string_view name, std::string_view rest) {
   w.raw(rest);
   return w.take();
 }
-
-constexpr std::string_view kEnvelopeOpen = "{\"schema_version\":1,\"data\":[";
-constexpr std::string_view kEnvelopeClose = "]}";
 
 }  // namespace
 

@@ -55,6 +55,16 @@ Resolution resolve(Context& cx, Span target, uint32_t bracket_start) {
   return r;
 }
 
+// The 》 partnering the ruby 《 at `open` when the two hold a reading between them; kNoLink
+// otherwise.
+uint32_t reading_close(const Body& body, uint32_t open) {
+  if (open >= body.n || !is_open(body.ev[open], PairKind::Ruby)) return kNoLink;
+  const uint32_t close = body.link[open];
+  if (close == kNoLink || close <= open || close >= body.n) return kNoLink;
+  expect_close(body, close);
+  return body.ev[open].end < body.ev[close].start ? close : kNoLink;
+}
+
 }  // namespace
 
 bool parse_quoted_reference(Context& cx, const Body& body, uint32_t open, uint32_t close, QuotedReference& out) {
@@ -207,12 +217,9 @@ Hit classify_ruby(Context& cx, const Body& body, uint32_t open) {
 }
 
 Hit classify_ruby_after(Context& cx, const Body& body, uint32_t open, RubyText text) {
-  if (open >= body.n || !is_open(body.ev[open], PairKind::Ruby)) return {};
-  uint32_t close = body.link[open];
-  if (close == kNoLink || close <= open || close >= body.n) return {};
-  expect_close(body, close);
+  const uint32_t close = reading_close(body, open);
+  if (close == kNoLink) return {};
   const uint32_t r0 = body.ev[open].end, r1 = body.ev[close].start;
-  if (r0 >= r1) return {};
 
   // The base is settled before the reading is built, so a ruby without a base leaves nothing
   // behind in the arena.
@@ -223,12 +230,7 @@ Hit classify_ruby_after(Context& cx, const Body& body, uint32_t open, RubyText t
     b = text.start;
     span_start = text.bar;
   } else {
-    while (b > text.start) {
-      std::size_t prev = prev_char_start(cx.src, b);
-      unsigned len;
-      if (prev < text.start || !is_ruby_base_char(decode_utf8(cx.src, prev, len))) break;
-      b = static_cast<uint32_t>(prev);
-    }
+    b = ruby_base_start(cx.src, text.start, b);
     span_start = b;
   }
   if (b >= text_end) return {};
@@ -240,13 +242,9 @@ Hit classify_ruby_after(Context& cx, const Body& body, uint32_t open, RubyText t
 
 Hit classify_ruby_on_base(Context& cx, const Body& body, uint32_t open, const std::vector<Segment>& base,
                           bool explicit_) {
-  if (open >= body.n || !is_open(body.ev[open], PairKind::Ruby) || base.empty()) return {};
-  uint32_t close = body.link[open];
-  if (close == kNoLink || close <= open || close >= body.n) return {};
-  expect_close(body, close);
-  const uint32_t r0 = body.ev[open].end, r1 = body.ev[close].start;
-  if (r0 >= r1) return {};
-  Content reading = build_content(cx, body, open + 1, close, r0, r1);
+  const uint32_t close = reading_close(body, open);
+  if (close == kNoLink || base.empty()) return {};
+  Content reading = build_content(cx, body, open + 1, close, body.ev[open].end, body.ev[close].start);
   return Hit{true, syntax::make_ruby(cx.in, syntax::content_from_segments(cx.in, base), reading, explicit_), {}};
 }
 

@@ -102,4 +102,15 @@ inline bool is_ruby_base_char(uint32_t cp) {
          cp == 0x3005 || cp == 0x3006 || (cp >= 0x20000 && cp <= 0x2FFFF);
 }
 
+// Where the run of base characters that ends at `to` begins, reading back no further than `from`.
+inline uint32_t ruby_base_start(std::string_view src, uint32_t from, uint32_t to) {
+  while (to > from) {
+    const std::size_t prev = prev_char_start(src, to);
+    unsigned len;
+    if (prev < from || !is_ruby_base_char(decode_utf8(src, prev, len))) break;
+    to = static_cast<uint32_t>(prev);
+  }
+  return to;
+}
+
 }  // namespace yomika::classify
