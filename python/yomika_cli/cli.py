@@ -197,7 +197,7 @@ def main(argv: list[str] | None = None) -> int:
         return 1
 
     options: Options = {"encoding": args.encoding, "member": args.member, "to": args.to,
-                        "vertical": args.vertical, "horizontal": args.horizontal, "strict": args.strict,
+                        "vertical": args.vertical or (args.to == "epub" and not args.horizontal), "strict": args.strict,
                         "keep_legend": args.keep_legend, "report_notes": args.report_notes,
                         "epoch": epoch}
     sizes = [input_size(path) for path in inputs]

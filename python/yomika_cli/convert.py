@@ -1,4 +1,4 @@
-"""Converting one input: read it, parse it once, and produce the chosen format and diagnostics."""
+"""Converting one input: read it, parse it, and produce the chosen format and diagnostics."""
 
 from __future__ import annotations
 
@@ -22,8 +22,7 @@ class Options(TypedDict):
     encoding: str | None
     member: str | None
     to: str
-    vertical: bool
-    horizontal: bool
+    vertical: bool  # the page's or the e-book's writing mode
     strict: bool
     keep_legend: bool
     report_notes: bool
@@ -58,7 +57,7 @@ def convert_source(source: Source, name: str, options: Options) -> Result:
         book = render_book(text, data_uri(source.picture), options["keep_legend"])
     elif to == "epub":
         epoch = options["epoch"] if options["epoch"] is not None else int(source.modified)
-        epub, book = build_epub(text, os.path.basename(name), epoch, not options["horizontal"], source.picture,
+        epub, book = build_epub(text, os.path.basename(name), epoch, options["vertical"], source.picture,
                                 options["keep_legend"])
     elif to == "json" or options["report_notes"]:
         book = render_book(text)
@@ -90,9 +89,10 @@ def convert_source(source: Source, name: str, options: Options) -> Result:
     return result
 
 
-def convert_text(text: str, name: str, to: str = "page", vertical: bool = False, strict: bool = False) -> Result:
-    """Converts one decoded text (no pictures beside it)."""
-    options: Options = {"encoding": None, "member": None, "to": to, "vertical": vertical, "horizontal": False,
+def convert_text(text: str, name: str, to: str = "page", vertical: bool | None = None, strict: bool = False) -> Result:
+    """Converts one decoded text (no pictures beside it); `vertical` None is the format's own
+    writing mode (vertical for an e-book, horizontal for a page)."""
+    options: Options = {"encoding": None, "member": None, "to": to, "vertical": to == "epub" if vertical is None else vertical,
                         "strict": strict, "keep_legend": False, "report_notes": False, "epoch": None}
     return convert_source(Source(text), name, options)
 

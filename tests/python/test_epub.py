@@ -3,6 +3,7 @@ of a book of every construct with a picture; the package is laid out as readers 
 same text and time give the same bytes; an e-book never goes to a terminal. Under CI=true a
 missing EPUBCheck fails these tests instead of skipping them."""
 
+import io
 import json
 import os
 import pty
@@ -118,6 +119,15 @@ def test_the_package_is_laid_out_as_readers_look_for_it(tmp_path, direction):
         part, anchor = href.split("#")
         target = ET.fromstring(archive.read(f"OEBPS/{part}")).find(f".//*[@id='{anchor}']")
         assert target is not None and target.tag in {f"{XHTML}h2", f"{XHTML}h3", f"{XHTML}h4"}, href
+
+
+@pytest.mark.parametrize("vertical,direction", [(None, "rtl"), (True, "rtl"), (False, "ltr")])
+def test_a_library_caller_chooses_the_writing_mode(vertical, direction):
+    import yomika_cli
+
+    data = yomika_cli.convert_text(BOOK, "book.txt", to="epub", vertical=vertical).data
+    opf = ET.fromstring(zipfile.ZipFile(io.BytesIO(data)).read("OEBPS/content.opf"))
+    assert opf.find(f"{OPF}spine").get("page-progression-direction") == direction
 
 
 def test_the_same_text_and_time_give_the_same_bytes(tmp_path):
