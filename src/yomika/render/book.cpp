@@ -42,8 +42,6 @@ bool is_hyphen_rule(std::string_view line) {
   return t.size() >= kMinRule && t.find_first_not_of('-') == std::string_view::npos;
 }
 
-bool ends_with(std::string_view s, std::string_view e) { return s.size() >= e.size() && s.substr(s.size() - e.size()) == e; }
-
 // One part parsed on its own.
 struct Part {
   Arena arena;
@@ -129,7 +127,7 @@ bool render_book(std::string_view source, const BookOptions& options, Book& out,
     std::size_t author = shown.size();
     for (std::size_t i = shown.size(); i-- > 1;) {
       bool contributor = false;
-      for (std::string_view e : kContributorEnds) contributor = contributor || ends_with(shown[i].second, e);
+      for (std::string_view e : kContributorEnds) contributor = contributor || shown[i].second.ends_with(e);
       if (!contributor) {
         author = i;
         break;

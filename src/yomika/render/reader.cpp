@@ -615,8 +615,9 @@ class BodyWriter {
       case NodeKind::SectionBreak: {
         const auto k = static_cast<SectionBreakKind>(node.a);
         if (k == SectionBreakKind::Dan) {
-          emit("<div class=\"" + class_name(node_css(NodeKind::SectionBreak)) + " " +
-               class_name(node_css(NodeKind::SectionBreak), vocab::section_break(k).css) + "\"></div>\n");
+          std::string html;
+          render_node_for_reader(node, html);
+          emit(html + "\n");
         } else if (opt_.split) {
           start_section(k == SectionBreakKind::Choho ? Break::Choho : Break::Spread);
         }

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "yomika/model/decimal.hpp"
 #include "yomika/syntax/vocabulary.hpp"
 #include "yomika/model/span.hpp"
 
@@ -19,12 +20,9 @@ constexpr std::string_view kOn = vocab::position(BoutenPosition::Right).particle
 constexpr std::string_view kLarger = vocab::style(Style::Larger).word;
 constexpr std::string_view kSmaller = vocab::style(Style::Smaller).word;
 
-bool starts(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-bool ends(std::string_view s, std::string_view p) { return s.size() >= p.size() && s.substr(s.size() - p.size()) == p; }
-
 // The quoted text at the start of s and what follows its partner 」; quotes inside it pair up.
 bool split_quoted(std::string_view s, std::string_view& quoted, std::string_view& rest) {
-  if (!starts(s, kQuoteOpen)) return false;
+  if (!s.starts_with(kQuoteOpen)) return false;
   std::size_t depth = 0;
   for (std::size_t i = 0; i + 3 <= s.size();) {
     std::string_view c = s.substr(i, 3);
@@ -42,34 +40,6 @@ bool split_quoted(std::string_view s, std::string_view& quoted, std::string_view
   return false;
 }
 
-// Bytes of the ASCII or full-width digit at s[i], 0 when there is none.
-std::size_t digit_at(std::string_view s, std::size_t i) {
-  if (i < s.size() && s[i] >= '0' && s[i] <= '9') return 1;
-  if (i + 3 <= s.size() && s.substr(i, 2) == "\xEF\xBC" && static_cast<unsigned char>(s[i + 2]) >= 0x90 &&
-      static_cast<unsigned char>(s[i + 2]) <= 0x99)
-    return 3;
-  return 0;
-}
-
-// A number of ASCII and full-width digits at the start of s, below 256; its bytes, 0 for none.
-std::size_t read_amount(std::string_view s, uint8_t& value) {
-  uint32_t v = 0;
-  std::size_t i = 0;
-  while (std::size_t k = digit_at(s, i)) {
-    v = v * 10 + static_cast<uint32_t>(k == 1 ? s[i] - '0' : static_cast<unsigned char>(s[i + 2]) - 0x90);
-    i += k;
-    if (v > 255) return 0;
-  }
-  value = static_cast<uint8_t>(v);
-  return i;
-}
-
-// s is exactly a number and then `unit`.
-bool amount_then(std::string_view s, std::string_view unit, uint8_t& value) {
-  std::size_t n = read_amount(s, value);
-  return n > 0 && s.substr(n) == unit;
-}
-
 // A style word with what it needs: 太字, N段階大きな文字, an emphasis word, 左に and one, ...
 bool read_style(std::string_view s, ReaderNote& n) {
   for (const vocab::StyleRow& w : vocab::kStyles) {
@@ -78,18 +48,19 @@ bool read_style(std::string_view s, ReaderNote& n) {
       return true;
     }
   }
-  uint8_t steps = 0;
-  if (std::size_t k = read_amount(s, steps); k > 0 && steps > 0 && starts(s.substr(k), vocab::kSteps)) {
+  uint32_t steps = 0;
+  const std::size_t k = read_number(s, steps);
+  if (k > 0 && steps > 0 && steps <= 255 && s.substr(k).starts_with(vocab::kSteps)) {
     std::string_view what = s.substr(k + vocab::kSteps.size());
     if (what == kLarger || what == kSmaller) {
       n.style = what == kLarger ? Style::Larger : Style::Smaller;
-      n.amount = steps;
+      n.amount = static_cast<uint8_t>(steps);
       return true;
     }
   }
   uint8_t side = static_cast<uint8_t>(BoutenPosition::Right);
   for (const vocab::PositionRow& p : vocab::kBoutenPositions) {
-    if (!p.range.empty() && starts(s, p.range)) {
+    if (!p.range.empty() && s.starts_with(p.range)) {
       side = static_cast<uint8_t>(p.position);
       s.remove_prefix(p.range.size());
       break;
@@ -118,10 +89,10 @@ bool read_closed_style(std::string_view s, ReaderNote& n) {
 // 大見出し, 同行中見出し, 窓小見出し, ...
 bool read_heading(std::string_view s, ReaderNote& n) {
   HeadingForm form = HeadingForm::Line;
-  if (starts(s, vocab::kRunInHeading)) {
+  if (s.starts_with(vocab::kRunInHeading)) {
     form = HeadingForm::RunIn;
     s.remove_prefix(vocab::kRunInHeading.size());
-  } else if (starts(s, vocab::kWindowHeading)) {
+  } else if (s.starts_with(vocab::kWindowHeading)) {
     form = HeadingForm::Window;
     s.remove_prefix(vocab::kWindowHeading.size());
   }
@@ -157,12 +128,12 @@ bool read_figure(std::string_view inside, ReaderNote& n) {
   if (n.file.empty()) return false;
   if (comma == std::string_view::npos) return true;
   std::string_view size = trim_white_space(inside.substr(comma + vocab::kComma.size()));
-  if (!starts(size, vocab::kFigureWidth)) return true;  // words about the picture, no size: drawn at its own size
+  if (!size.starts_with(vocab::kFigureWidth)) return true;  // words about the picture, no size: drawn at its own size
   size.remove_prefix(vocab::kFigureWidth.size());
   std::size_t times = size.find(vocab::kFigureBy);
   if (times == std::string_view::npos) return true;
   const std::string_view after = size.substr(times + vocab::kFigureBy.size());
-  if (!starts(after, vocab::kFigureHeight)) return true;
+  if (!after.starts_with(vocab::kFigureHeight)) return true;
   std::string_view w = size.substr(0, times), h = after.substr(vocab::kFigureHeight.size());
   uint32_t wv = 0, hv = 0;
   for (char c : w) wv = (c >= '0' && c <= '9' && wv < 100000) ? wv * 10 + static_cast<uint32_t>(c - '0') : UINT32_MAX;
@@ -176,9 +147,9 @@ bool read_figure(std::string_view inside, ReaderNote& n) {
 
 // ［＃description（file、横W×縦H）入る］
 bool read_figure_note(std::string_view body, ReaderNote& n) {
-  if (!ends(body, vocab::kSashieEnd)) return false;
+  if (!body.ends_with(vocab::kSashieEnd)) return false;
   std::string_view head = body.substr(0, body.size() - vocab::kSashieEnd.size());
-  if (!ends(head, vocab::kParenClose)) return false;
+  if (!head.ends_with(vocab::kParenClose)) return false;
   std::size_t open = head.find(vocab::kParenOpen);
   if (open == std::string_view::npos) return false;
   std::string_view description = head.substr(0, open);
@@ -201,31 +172,31 @@ ReaderNote quoted_note(std::string_view target, std::string_view rest) {
   n.target = target;
   n.form = Form::Quoted;
   std::string_view second, after;
-  if (starts(rest, vocab::kIs)) {
+  if (rest.starts_with(vocab::kIs)) {
     std::string_view word = rest.substr(vocab::kIs.size());
     if (read_range_word(word, false, n)) return n;
-    if (starts(word, vocab::kAsPrinted) || word == vocab::kSic) {
+    if (word.starts_with(vocab::kAsPrinted) || word == vocab::kSic) {
       n.kind = NoteKind::Hidden;
       return n;
     }
   }
-  if (starts(rest, kLeftOf) && split_quoted(rest.substr(kLeftOf.size()), second, after) && after == vocab::kRubyNote) {
+  if (rest.starts_with(kLeftOf) && split_quoted(rest.substr(kLeftOf.size()), second, after) && after == vocab::kRubyNote) {
     n.kind = NoteKind::LeftRuby;
     n.text = second;
     return n;
   }
-  if (starts(rest, kOn) && split_quoted(rest.substr(kOn.size()), second, after) && after == vocab::kSideNote) {
+  if (rest.starts_with(kOn) && split_quoted(rest.substr(kOn.size()), second, after) && after == vocab::kSideNote) {
     n.kind = NoteKind::NoteRuby;
     n.text = second;
     return n;
   }
   // Emphasis the parser did not take (its target not found before the note).
-  if (starts(rest, kLeftOf) || starts(rest, kOn)) {
+  if (rest.starts_with(kLeftOf) || rest.starts_with(kOn)) {
     ReaderNote b = n;
-    std::string_view word = starts(rest, kLeftOf) ? rest.substr(kLeftOf.size()) : rest.substr(kOn.size());
+    std::string_view word = rest.starts_with(kLeftOf) ? rest.substr(kLeftOf.size()) : rest.substr(kOn.size());
     if (read_style(word, b) && b.style == Style::Bouten) {
       b.kind = NoteKind::Style;
-      b.side = starts(rest, kLeftOf) ? 1 : 0;
+      b.side = rest.starts_with(kLeftOf) ? 1 : 0;
       return b;
     }
   }
@@ -252,7 +223,7 @@ bool ReaderNote::closes_same(const ReaderNote& other) const {
 ReaderNote read_note(std::string_view raw) {
   ReaderNote n;
   constexpr std::string_view kOpen = vocab::kNoteOpen, kClose = vocab::kNoteClose;
-  if (!starts(raw, kOpen) || !ends(raw, kClose) || raw.size() < kOpen.size() + kClose.size()) return n;
+  if (!raw.starts_with(kOpen) || !raw.ends_with(kClose) || raw.size() < kOpen.size() + kClose.size()) return n;
   std::string_view body = trim_white_space(raw.substr(kOpen.size(), raw.size() - kOpen.size() - kClose.size()));
   if (body.empty()) {
     n.kind = NoteKind::Hidden;  // ［＃］: nothing to draw
@@ -261,7 +232,7 @@ ReaderNote read_note(std::string_view raw) {
   if (read_figure_note(body, n)) return n;
   std::string_view target, rest;
   if (split_quoted(body, target, rest)) return quoted_note(target, rest);
-  if (starts(body, vocab::kOfReading) || starts(body, vocab::kAsPrinted)) {
+  if (body.starts_with(vocab::kOfReading) || body.starts_with(vocab::kAsPrinted)) {
     n.kind = NoteKind::Hidden;  // remarks on a reading or on the printed source
     return n;
   }
@@ -269,15 +240,15 @@ ReaderNote read_note(std::string_view raw) {
     n.kind = NoteKind::CenterPage;
     return n;
   }
-  if (starts(body, vocab::kFromHere)) {
+  if (body.starts_with(vocab::kFromHere)) {
     std::string_view s = body.substr(vocab::kFromHere.size());
     std::size_t comma = s.find(vocab::kComma);
-    if (comma != std::string_view::npos && starts(s.substr(comma + vocab::kComma.size()), vocab::kWrapped)) {
+    if (comma != std::string_view::npos && s.substr(comma + vocab::kComma.size()).starts_with(vocab::kWrapped)) {
       std::string_view first = s.substr(0, comma);
       std::string_view wrapped = s.substr(comma + vocab::kComma.size() + vocab::kWrapped.size());
       uint8_t f = 0, r = 0;
-      bool first_ok = first == vocab::kFlushFirstLine || amount_then(first, vocab::kIndentUnit, f);
-      if (first_ok && amount_then(wrapped, vocab::kIndentUnit, r)) {
+      bool first_ok = first == vocab::kFlushFirstLine || number_then_unit(first, vocab::kIndentUnit, 0, f);
+      if (first_ok && number_then_unit(wrapped, vocab::kIndentUnit, 0, r)) {
         n.kind = NoteKind::Hanging;
         n.form = Form::BlockOpen;
         n.amount = f;
@@ -289,13 +260,13 @@ ReaderNote read_note(std::string_view raw) {
     if (read_range_word(s, false, n)) n.form = Form::BlockOpen;
     return n;
   }
-  if (starts(body, vocab::kUpToHere) && ends(body, vocab::kEnd)) {
+  if (body.starts_with(vocab::kUpToHere) && body.ends_with(vocab::kEnd)) {
     const std::size_t from = vocab::kUpToHere.size();
     std::string_view s = body.substr(from, body.size() - from - vocab::kEnd.size());
     if (read_range_word(s, true, n)) n.form = Form::BlockClose;
     return n;
   }
-  if (ends(body, vocab::kEnd)) {
+  if (body.ends_with(vocab::kEnd)) {
     if (read_range_word(body.substr(0, body.size() - vocab::kEnd.size()), true, n)) n.form = Form::Close;
     return n;
   }
@@ -305,8 +276,8 @@ ReaderNote read_note(std::string_view raw) {
 
 std::string note_keyword(std::string_view raw) {
   std::string_view body = raw;
-  if (starts(body, vocab::kNoteOpen)) body.remove_prefix(vocab::kNoteOpen.size());
-  if (ends(body, vocab::kNoteClose)) body.remove_suffix(vocab::kNoteClose.size());
+  if (body.starts_with(vocab::kNoteOpen)) body.remove_prefix(vocab::kNoteOpen.size());
+  if (body.ends_with(vocab::kNoteClose)) body.remove_suffix(vocab::kNoteClose.size());
   body = trim_white_space(body);
   std::string out;
   for (std::size_t i = 0; i < body.size();) {
@@ -316,8 +287,9 @@ std::string note_keyword(std::string_view raw) {
       i = body.size() - rest.size();
       continue;
     }
-    if (digit_at(body, i)) {
-      while (std::size_t k = digit_at(body, i)) i += k;
+    uint32_t number;
+    if (const std::size_t k = read_number(body.substr(i), number)) {
+      i += k;
       out += 'N';
       continue;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "yomika/model/decimal.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 #include "yomika/pipeline/lexer/quoted_reference.hpp"
 #include "yomika/scan/triggers.hpp"
@@ -80,39 +81,6 @@ int match_keyword(std::string_view body) {
 constexpr const vocab::ContainerRow& kWarichuBlock = vocab::container(ContainerKind::Warichu);
 constexpr Phrase kWarichuOpenNote{vocab::kNoteOpen, kWarichuBlock.opener, vocab::kNoteClose};
 constexpr Phrase kWarichuCloseNote{vocab::kNoteOpen, kWarichuBlock.closer, vocab::kNoteClose};
-
-// Reads a decimal number of ASCII and full-width digits at the start of s, saturating at
-// 2^32 - 1. Returns the bytes read (0 when s does not start with a digit).
-std::size_t read_number(std::string_view s, uint32_t& value) {
-  uint64_t v = 0;
-  std::size_t i = 0;
-  for (;;) {
-    unsigned d;
-    if (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-      d = static_cast<unsigned>(s[i] - '0');
-      i += 1;
-    } else if (i + 2 < s.size() && static_cast<uint8_t>(s[i]) == 0xEF && static_cast<uint8_t>(s[i + 1]) == 0xBC &&
-               static_cast<uint8_t>(s[i + 2]) >= 0x90 && static_cast<uint8_t>(s[i + 2]) <= 0x99) {
-      d = static_cast<uint8_t>(s[i + 2]) - 0x90u;
-      i += 3;
-    } else {
-      break;
-    }
-    v = v * 10 + d;
-    if (v > 0xFFFFFFFFu) v = 0xFFFFFFFFu;
-  }
-  value = static_cast<uint32_t>(v);
-  return i;
-}
-
-// "number, then exactly `unit`" with the number in [min, 255]. False otherwise.
-bool number_then_unit(std::string_view s, std::string_view unit, uint32_t min, uint8_t& out) {
-  uint32_t v = 0;
-  std::size_t used = read_number(s, v);
-  if (used == 0 || s.substr(used) != unit || v < min || v > 255) return false;
-  out = static_cast<uint8_t>(v);
-  return true;
-}
 
 // Characters allowed inside a parenthesized kaeriten mark: kana and CJK ideographs.
 bool is_paren_mark_char(uint32_t cp) {
