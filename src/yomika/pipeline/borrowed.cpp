@@ -580,9 +580,7 @@ class Assembler {
 
 struct Assembly::Impl {
   Impl(std::string_view sanitized, Arena& arena)
-      : arena(arena), in(arena, sanitized.size()), resolver(sanitized), cx{sanitized, in, resolver},
-        assembler(sanitized, arena, cx) {}
-  Arena& arena;
+      : in(arena, sanitized.size()), resolver(sanitized), cx{sanitized, in, resolver}, assembler(sanitized, arena, cx) {}
   Interner in;
   classify::QuoteResolver resolver;
   classify::Context cx;
@@ -610,18 +608,9 @@ void Assembly::finish(std::vector<Diagnostic>&& diagnostics, std::vector<Bracket
 
 void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
               ParseResult& out) {
-  if (sanitized.size() > UINT32_MAX) fatal("sanitize asserts source.len() <= u32::MAX");
-  Interner in(arena, sanitized.size());
-  classify::QuoteResolver resolver(sanitized);
-  classify::Context cx{sanitized, in, resolver};
-
-  Assembler assembler(sanitized, arena, cx);
-  assembler.feed(paired.events.data, paired.events.size);
-  assembler.end();
-  in.release();
-  assembler.finish(out);
-
-  out.diagnostics = std::move(diagnostics);
+  Assembly assembly(sanitized, arena);
+  assembly.feed(paired.events.data, paired.events.size);
+  assembly.finish(std::move(diagnostics), {}, out);
   out.pairs = paired.pairs.data;
   out.pair_count = paired.pairs.size;
 }

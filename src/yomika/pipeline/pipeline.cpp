@@ -16,6 +16,27 @@ bool reserve_arena(Arena& arena, uint64_t source_len) {
 
 namespace {
 
+constexpr std::size_t kPiece = 512;  // tokens: 6 KiB, their events as much again
+
+// A parse starts over in the document's arena: no result survives a call, so the previous
+// parse's memory is reused rather than kept.
+void start_over(Arena& arena, ParseResult& out) {
+  arena.reset();
+  out = ParseResult{};
+}
+
+// Every offset from the sanitized text on is 32 bits wide; a text that does not fit is refused.
+bool fits_offsets(std::string_view sanitized, std::string& refusal) {
+  if (sanitized.size() <= UINT32_MAX) return true;
+  refusal = lex::too_long(sanitized.size());
+  return false;
+}
+
+void keep_sanitized(std::string_view sanitized, ParseResult& out) {
+  out.sanitized = sanitized;
+  out.sanitized_len = static_cast<uint32_t>(sanitized.size());
+}
+
 // PERF NOTES. Tokens, pairing and assembly run a piece of the text at a time: the tokens of a
 // few kilobytes are paired and their events assembled before the next piece is cut, so that the
 // text, its tokens and its events are read back from the first-level cache, and no array of
@@ -23,12 +44,7 @@ namespace {
 // bytes per source byte, and with it a parse outgrew the arena's first block).
 bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<Diagnostic>&& diagnostics,
                           ParseResult& out, std::string& refusal) {
-  // Every offset from here on is 32 bits wide; a text that does not fit is refused whole.
-  if (sanitized.size() > UINT32_MAX) {
-    refusal = lex::too_long(sanitized.size());
-    return false;
-  }
-  constexpr std::size_t kPiece = 512;  // tokens: 6 KiB, their events as much again
+  if (!fits_offsets(sanitized, refusal)) return false;
   lex::Token tokens[kPiece];
   std::vector<PairedEvent> events;
   events.reserve(kPiece + 16);
@@ -44,8 +60,7 @@ bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<
   pairing.finish(events);
   assembly.feed(events.data(), events.size());
   assembly.finish(std::move(diagnostics), pairing.take_pairs(), out);
-  out.sanitized = sanitized;
-  out.sanitized_len = static_cast<uint32_t>(sanitized.size());
+  keep_sanitized(sanitized, out);
   return true;
 }
 
@@ -57,10 +72,7 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal, const std::function<void()>& copied) {
   Arena& arena = *doc.arena;
-  // No result survives a call, so the previous parse's memory is reused rather than kept.
-  arena.reset();
-  out = ParseResult{};
-
+  start_over(arena, out);
   std::vector<Diagnostic> diagnostics;
   // Phase 0 and the copy into the arena in one: a text that Phase 0 changes is written there
   // directly rather than built aside and copied. Nothing reads the source after it.
@@ -70,16 +82,10 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 }
 
 bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
-  Arena& arena = *doc.arena;
-  arena.reset();
-  out = ParseResult{};
+  start_over(*doc.arena, out);
   std::vector<Diagnostic> diagnostics;
-  const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
-  if (sanitized.size() > UINT32_MAX) {
-    refusal = lex::too_long(sanitized.size());
-    return false;
-  }
-  constexpr std::size_t kPiece = 512;
+  const std::string_view sanitized = lex::sanitize_into(doc.source, *doc.arena, diagnostics);
+  if (!fits_offsets(sanitized, refusal)) return false;
   lex::Token tokens[kPiece];
   PairingStream pairing(diagnostics);
   lex::TokenStream stream(sanitized);
@@ -90,14 +96,12 @@ bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal)
   out.pairs = out.pair_table.data();
   out.pair_count = out.pair_table.size();
   out.diagnostics = std::move(diagnostics);
-  out.sanitized = sanitized;
-  out.sanitized_len = static_cast<uint32_t>(sanitized.size());
+  keep_sanitized(sanitized, out);
   return true;
 }
 
 bool parse_sanitized(std::string_view sanitized, Arena& arena, ParseResult& out, std::string& refusal) {
-  arena.reset();
-  out = ParseResult{};
+  start_over(arena, out);
   return parse_after_sanitize(sanitized, arena, {}, out, refusal);
 }
 
