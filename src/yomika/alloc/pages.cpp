@@ -17,6 +17,7 @@ namespace yomika {
 namespace {
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
 constexpr std::size_t kMapAt = std::size_t{2} << 20;  // ZeroedPages maps blocks from this size on
+constexpr std::size_t kMapGrowth = std::size_t{1} << 20;  // a GrowBlock maps its storage from here on
 }  // namespace
 
 void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least) {
@@ -69,6 +70,45 @@ ZeroedPages::ZeroedPages(std::size_t bytes) : bytes_(bytes) {
 #endif
   data_ = std::calloc(bytes, 1);
   if (data_ == nullptr) alloc_failed(bytes);
+}
+
+GrowBlock::~GrowBlock() {
+#if defined(__linux__)
+  if (mapped_) {
+    munmap(data_, bytes_);
+    return;
+  }
+#endif
+  std::free(data_);
+}
+
+void GrowBlock::grow(std::size_t bytes, std::size_t used) {
+  if (bytes <= bytes_) return;
+#if defined(__linux__) && defined(MREMAP_MAYMOVE)
+  if (bytes >= kMapGrowth) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    bytes = (bytes + page - 1) & ~(page - 1);
+    void* p;
+    if (mapped_) {
+      p = mremap(data_, bytes_, bytes, MREMAP_MAYMOVE);
+      if (p == MAP_FAILED) alloc_failed(bytes);
+    } else {
+      p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) alloc_failed(bytes);
+      if (used) std::memcpy(p, data_, used);
+      std::free(data_);
+      mapped_ = true;
+    }
+    data_ = p;
+    bytes_ = bytes;
+    return;
+  }
+#endif
+  (void)used;
+  void* p = std::realloc(data_, bytes);
+  if (p == nullptr) alloc_failed(bytes);
+  data_ = p;
+  bytes_ = bytes;
 }
 
 ZeroedPages::~ZeroedPages() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 namespace yomika {
@@ -67,6 +68,92 @@ class ZeroedTable {
  private:
   ZeroedPages pages_;
   Slot* slots_ = nullptr;
+};
+
+
+// The storage of a growable array that may grow large. Below a megabyte it lives on the heap;
+// from there on in a mapping of its own, which grows by moving its pages rather than copying
+// them: a doubling copy holds the old and the new array at once, twice the array's memory at
+// its peak, and these arrays (a bracket body, the open-bracket stack) grow with a hostile text.
+class GrowBlock {
+ public:
+  GrowBlock() = default;
+  GrowBlock(GrowBlock&& o) noexcept { swap(o); }
+  GrowBlock& operator=(GrowBlock&& o) noexcept {
+    swap(o);
+    return *this;
+  }
+  GrowBlock(const GrowBlock&) = delete;
+  GrowBlock& operator=(const GrowBlock&) = delete;
+  ~GrowBlock();
+
+  void* data() const { return data_; }
+  std::size_t bytes() const { return bytes_; }
+  // Grows to at least `bytes`, keeping the first `used` bytes. Failure to allocate is fatal.
+  void grow(std::size_t bytes, std::size_t used);
+
+ private:
+  void swap(GrowBlock& o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(bytes_, o.bytes_);
+    std::swap(mapped_, o.mapped_);
+  }
+  void* data_ = nullptr;
+  std::size_t bytes_ = 0;
+  bool mapped_ = false;
+};
+
+// A stack-like array of trivially copyable records in a GrowBlock; capacity doubles.
+template <class T>
+class GrowArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  GrowArray() = default;
+  GrowArray(GrowArray&& o) noexcept { swap(o); }
+  GrowArray& operator=(GrowArray&& o) noexcept {
+    swap(o);
+    return *this;
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  T& back() { return data_[size_ - 1]; }
+  const T& back() const { return data_[size_ - 1]; }
+  void push_back(const T& v) {
+    if (size_ == cap_) grow();
+    data_[size_++] = v;
+  }
+  void pop_back() { --size_; }
+  void reserve(std::size_t n) {
+    if (n <= cap_) return;
+    block_.grow(n * sizeof(T), size_ * sizeof(T));
+    data_ = static_cast<T*>(block_.data());
+    cap_ = block_.bytes() / sizeof(T);
+  }
+  // Keeps the storage for the next use.
+  void clear() { size_ = 0; }
+
+ private:
+  void swap(GrowArray& o) noexcept {
+    std::swap(block_, o.block_);
+    std::swap(data_, o.data_);
+    std::swap(size_, o.size_);
+    std::swap(cap_, o.cap_);
+  }
+  void grow() {
+    block_.grow((cap_ < 16 ? 16 : cap_ * 2) * sizeof(T), size_ * sizeof(T));
+    data_ = static_cast<T*>(block_.data());
+    cap_ = block_.bytes() / sizeof(T);
+  }
+  GrowBlock block_;
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
 };
 
 }  // namespace yomika

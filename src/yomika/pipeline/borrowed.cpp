@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "yomika/alloc/fatal.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/pipeline/lexer/phase3_classify.hpp"
 #include "yomika/scan/triggers.hpp"
 #include "yomika/model/sentinel.hpp"
@@ -271,66 +272,109 @@ class Assembler {
   }
 
   // ---- frames -------------------------------------------------------------------------------
+  //
+  // A frame runs from a ［, 《 or 《《 at top level to its partner. Its body keeps only the events
+  // the classifiers of its kind can look at, with the links between partners among them:
+  //   - a note or special character ［＃…］ reads the events directly inside its brackets (the ＃,
+  //     the quoted targets in a row), never what is nested deeper;
+  //   - a reading or double ruby looks for ※［ and ［ anywhere inside it, and reads directly inside
+  //     each such bracket.
+  // Everything else (the text of a reading, the brackets nested inside a quoted target) is passed
+  // over, so a frame of any length keeps few events; one that ends as text is written from its
+  // first offset and its last ｜, which is all that its events as text would set. A frame whose
+  // opening already rules out every construct (a ［ without ＃ right after it, a 《 with no base)
+  // keeps nothing at all. A frame never spans a line feed: its opener is reported unclosed first.
 
   void open_frame(const PairedEvent& ev) {
     frame_open_ = true;
     frame_kind_ = static_cast<PairKind>(ev.kind);
+    frame_start_ = ev.start;
+    frame_has_bar_ = false;
+    frame_events_ = 0;
+    after_ref_ = false;
     body_.clear();
     link_.clear();
-    for (auto& s : open_) s.clear();
-    open_count_ = 0;
+    kept_open_.clear();
+    open_kinds_.clear();
     frame_ref_ = false;
     if (frame_kind_ == PairKind::Bracket && ref_pending_) {
       frame_ref_ = true;
       frame_ref_span_ = ref_;
       ref_pending_ = false;
     }
-    push_open(ev);
+    // A 《 with no base in front of it can only become text, however its frame ends.
+    given_up_ = frame_kind_ == PairKind::Ruby && chain_.empty() && !ruby_base_before(ev.start).has;
+    frame_event(ev);
   }
 
-  uint32_t next_body_index() {
+  uint32_t keep(const PairedEvent& ev) {
     std::size_t idx = body_.size();
     if (idx >= kNoLink) fatal("body_idx fits u32 (corpus body lengths are bounded)");
+    body_.push_back(ev);
+    link_.push_back(kNoLink);
     return static_cast<uint32_t>(idx);
   }
 
-  // The open stack is kept as one stack of body indices per pair kind. Removing the nearest entry
-  // of a kind from the top of a mixed stack leaves the order of every other entry unchanged, so
-  // per-kind stacks answer the same question in constant time, however many entries of other
-  // kinds (say, 「 that never close) lie above it.
-  void push_open(const PairedEvent& ev) {
-    uint32_t idx = next_body_index();
-    if (ev.kind < kPairKinds) {
-      open_[ev.kind].push_back(idx);
-      ++open_count_;
-    }
-    body_.push_back(ev);
-    link_.push_back(kNoLink);
+  // Whether a classifier of this frame can look at `ev`, an event that opens nothing or the
+  // opener of a pair, at the frame's current depth (after_ref_: the event before it is a ※).
+  bool wanted(const PairedEvent& ev) const {
+    if (frame_kind_ == PairKind::Bracket) return open_kinds_.size() <= 1;
+    return after_ref_ || open_kinds_.empty() || open_kinds_.back() == static_cast<uint8_t>(PairKind::Bracket) ||
+           is_trigger(ev, scan::TriggerKind::RefMark) ||
+           (ev.tag == EventTag::PairOpen && ev.kind == static_cast<uint8_t>(PairKind::Bracket));
   }
 
   void frame_event(const PairedEvent& ev) {
-    if (ev.tag == EventTag::PairOpen) {
-      push_open(ev);
-      return;
-    }
-    if (ev.tag == EventTag::Unclosed && ev.start == body_[0].start) {
-      // The opener is reported unclosed at the end of its line (every entry above it before it):
-      // nothing after this event belongs to the frame, which becomes text up to the line feed.
+    if (ev.tag == EventTag::Unclosed || ev.tag == EventTag::Newline) {
+      // Openers are reported unclosed innermost first, the frame's own among them, before the
+      // line feed: nothing after the first report belongs to the frame, which becomes text.
       frame_open_ = false;
       replay();
+      if (ev.tag == EventTag::Newline) top_level_event(ev);
       return;
     }
-    uint32_t idx = next_body_index();
-    body_.push_back(ev);
-    link_.push_back(kNoLink);
-    if (ev.tag != EventTag::PairClose || ev.kind >= kPairKinds || open_[ev.kind].empty()) return;
-    uint32_t opener = open_[ev.kind].back();
-    open_[ev.kind].pop_back();
-    --open_count_;
-    link_[idx] = opener;
-    link_[opener] = idx;
-    if (open_count_ == 0) {
-      frame_open_ = false;
+    if (++frame_events_ == 2 && frame_kind_ == PairKind::Bracket && !is_trigger(ev, scan::TriggerKind::Hash) &&
+        ev.tag != EventTag::PairClose) {
+      // Neither a note nor a special character: both need the ＃ right after the ［.
+      given_up_ = true;
+    }
+    if (is_trigger(ev, scan::TriggerKind::Bar)) {
+      frame_has_bar_ = true;
+      frame_last_bar_ = ev.start;
+    }
+    if (ev.tag == EventTag::PairClose) {
+      frame_close(ev);
+    } else if (ev.tag == EventTag::PairOpen) {
+      if (!given_up_ && wanted(ev)) kept_open_.push_back(KeptOpen{keep(ev), open_kinds_.size() + 1});
+      open_kinds_.push_back(ev.kind);
+    } else if (!given_up_ && wanted(ev)) {
+      keep(ev);
+    }
+    after_ref_ = is_trigger(ev, scan::TriggerKind::RefMark);
+  }
+
+  // Pairing closes only the innermost open bracket, so a closer in the frame closes the frame's
+  // innermost. It is kept with its opener, or right after a ※ in a reading.
+  void frame_close(const PairedEvent& ev) {
+    if (open_kinds_.empty()) fatal("internal error: entered unreachable code: a frame closes what it opened");
+    const std::size_t depth = open_kinds_.size();
+    open_kinds_.pop_back();
+    if (!given_up_) {
+      const bool linked = !kept_open_.empty() && kept_open_.back().depth == depth;
+      if (linked || (after_ref_ && frame_kind_ != PairKind::Bracket)) {
+        const uint32_t idx = keep(ev);
+        if (linked) {
+          link_[idx] = kept_open_.back().index;
+          link_[kept_open_.back().index] = idx;
+          kept_open_.pop_back();
+        }
+      }
+    }
+    if (!open_kinds_.empty()) return;
+    frame_open_ = false;
+    if (given_up_) {
+      replay();
+    } else {
       complete_frame();
     }
   }
@@ -345,7 +389,7 @@ class Assembler {
         complete_bracket();
         break;
       case PairKind::Ruby:
-        complete_ruby(frame_body());
+        if (!complete_ruby(frame_body())) replay();
         break;
       case PairKind::DoubleRuby:
         complete_double_ruby();
@@ -391,37 +435,43 @@ class Assembler {
   // text_event(), so no byte of the pending text is read again here; the implicit form needs only
   // the last character to know whether its kanji run is empty (the classifier reads the run).
   // `body` is the frame's, from the 《 to its 》.
-  void complete_ruby(const Body& body) {
+  // What the pending text offers a 《 at `o` as its base: from `t` (the pending text's start),
+  // after the last ｜ when there is one in it.
+  struct RubyBase {
+    uint32_t t;
+    bool is_explicit;
+    bool has;
+  };
+  RubyBase ruby_base_before(uint32_t o) const {
+    RubyBase b{text_pending_ ? text_start_ : o, false, false};
+    b.is_explicit = text_pending_ && has_last_bar_ && last_bar_ >= b.t && last_bar_ < o;
+    if (b.is_explicit) {
+      b.has = last_bar_ + 3 < o;
+    } else if (b.t < o) {
+      unsigned len;
+      b.has = classify::is_ruby_base_char(decode_utf8(src_, prev_char_start(src_, o), len));
+    }
+    return b;
+  }
+
+  // Writes the ruby and returns true, or writes nothing and returns false (its events are then
+  // text).
+  bool complete_ruby(const Body& body) {
     const uint32_t o = body.ev[0].start;
-    const uint32_t t = text_pending_ ? text_start_ : o;
+    const RubyBase base = ruby_base_before(o);
+    const uint32_t t = base.t;
     const PairedEvent& close = body.ev[body.n - 1];
     bool has_reading = body.ev[0].end < close.start;
-    bool is_explicit = text_pending_ && has_last_bar_ && last_bar_ >= t && last_bar_ < o;
-    if (!is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(body, t, o)) return;
+    if (!base.is_explicit && has_reading && !chain_.empty() && complete_ruby_over_chain(body, t, o)) return true;
 
-    bool has_base;
     classify::RubyText text{t, false, 0};
-    if (is_explicit) {
-      has_base = last_bar_ + 3 < o;
-      text = classify::RubyText{last_bar_ + 3, true, last_bar_};
-    } else {
-      has_base = false;
-      if (t < o) {
-        unsigned len;
-        has_base = classify::is_ruby_base_char(decode_utf8(src_, prev_char_start(src_, o), len));
-      }
-    }
-    if (!has_base || !has_reading) {
-      replay_events(body.ev, body.n);
-      return;
-    }
+    if (base.is_explicit) text = classify::RubyText{last_bar_ + 3, true, last_bar_};
+    if (!base.has || !has_reading) return false;
     Hit hit = classify::classify_ruby_after(cx_, body, 0, text);
-    if (!hit.ok) {
-      replay_events(body.ev, body.n);
-      return;
-    }
+    if (!hit.ok) return false;
     flush_text(hit.span.start);
     write_node(hit.node, Span{hit.span.start, close.end});
+    return true;
   }
 
   // PERF: most constructs are a ruby whose reading is plain text: 《, a text event and its 》 (or
@@ -442,7 +492,7 @@ class Assembler {
     ref_to_text();  // a ※ only survives when the very next event opens ［
     // The 》 right after 《 or after one text event is its partner: pairing keeps a strict stack.
     static constexpr uint32_t kLinks[2][3] = {{1, 0, kNoLink}, {2, kNoLink, 0}};
-    complete_ruby(Body{ev, kLinks[n - 2], static_cast<uint32_t>(n)});
+    if (!complete_ruby(Body{ev, kLinks[n - 2], static_cast<uint32_t>(n)})) replay_events(ev, n);
     return n;
   }
 
@@ -521,7 +571,11 @@ class Assembler {
       frame_ref_ = false;
       start_text(frame_ref_span_.start);
     }
-    replay_events(body_.data(), body_.size());
+    start_text(frame_start_);
+    if (frame_has_bar_) {
+      has_last_bar_ = true;
+      last_bar_ = frame_last_bar_;
+    }
   }
 
   void replay_events(const PairedEvent* events, std::size_t count) {
@@ -543,8 +597,8 @@ class Assembler {
   // Builder: the normalized text, and the registry entries and source-node records in writing
   // (hence ascending position) order.
   ArenaText norm_;
-  std::vector<uint32_t> positions_;
-  std::vector<SourceNode> nodes_;
+  GrowArray<uint32_t> positions_;
+  GrowArray<SourceNode> nodes_;
 
   // Driver state.
   bool text_pending_ = false;
@@ -570,10 +624,20 @@ class Assembler {
   PairKind frame_kind_ = PairKind::Bracket;
   bool frame_ref_ = false;
   Span frame_ref_span_{};
-  std::vector<PairedEvent> body_;
-  std::vector<uint32_t> link_;
-  std::vector<uint32_t> open_[kPairKinds];
-  std::size_t open_count_ = 0;
+  uint32_t frame_start_ = 0;
+  bool frame_has_bar_ = false;
+  uint32_t frame_last_bar_ = 0;  // the frame's last ｜, which it sets as text
+  uint64_t frame_events_ = 0;
+  bool after_ref_ = false;  // the frame's last event is a ※
+  bool given_up_ = false;   // the frame can only become text: it keeps nothing
+  GrowArray<PairedEvent> body_;
+  GrowArray<uint32_t> link_;
+  struct KeptOpen {
+    uint32_t index;     // in body_
+    std::size_t depth;  // open brackets of the frame with it
+  };
+  GrowArray<KeptOpen> kept_open_;
+  GrowArray<uint8_t> open_kinds_;  // the frame's open brackets, innermost last
 };
 
 }  // namespace
@@ -596,7 +660,7 @@ Assembly::~Assembly() = default;
 
 void Assembly::feed(const PairedEvent* events, std::size_t count) { impl_->assembler.feed(events, count); }
 
-void Assembly::finish(std::vector<Diagnostic>&& diagnostics, std::vector<BracketPair>&& pairs, ParseResult& out) {
+void Assembly::finish(std::vector<Diagnostic>&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out) {
   impl_->assembler.end();
   impl_->in.release();
   impl_->assembler.finish(out);

@@ -25,7 +25,7 @@ class Assembly {
 
   void feed(const PairedEvent* events, std::size_t count);
   // After the last events: fills `out` as assemble does, with the pairs pairing made.
-  void finish(std::vector<Diagnostic>&& diagnostics, std::vector<BracketPair>&& pairs, ParseResult& out);
+  void finish(std::vector<Diagnostic>&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out);
 
  private:
   struct Impl;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "yomika/alloc/pages.hpp"
+
 namespace yomika {
 
 namespace {
@@ -36,9 +38,12 @@ constexpr TriggerRole kRoles[13] = {
     {Role::Close, PairKind::Quote},       // QuoteClose
 };
 
+// Eight bytes: a hostile line of nothing but openers keeps one of these per three bytes of text.
 struct OpenEntry {
+  uint32_t start;
   PairKind kind;
-  uint32_t start, end;
+  uint8_t width;  // the opener's bytes
+  uint32_t end() const { return start + width; }
 };
 
 // ［, 《, 《《 and 〔 never span a line: a note, a reading, a double ruby or an accent is written on
@@ -74,7 +79,7 @@ class OpenStack {
  private:
   static constexpr std::size_t kInline = 8;
   OpenEntry inline_[kInline];
-  std::vector<OpenEntry> spill_;
+  GrowArray<OpenEntry> spill_;
   std::size_t size_ = 0;
   std::size_t bounded_ = 0;
 };
@@ -87,20 +92,32 @@ Diagnostic bracket_diagnostic(DiagnosticKind kind, PairKind pair, uint32_t start
 
 struct PairingStream::State {
   std::vector<Diagnostic>& diagnostics;
-  std::vector<BracketPair> pairs;
+  GrowArray<BracketPair> pairs;
   OpenStack stack;
 
   // Pops the stack down to and including its deepest line-bounded entry, reporting each entry as
   // unclosed, innermost first; the Unclosed events go to `emit` in the same order.
   template <class Emit>
   void unwind_line(Emit&& emit) {
+    room_for_reports();
     while (stack.line_bounded() != 0) unclose_top(emit);
   }
 
-  // Openers still open when the tokens end, innermost first.
+  // Openers still open when the tokens end, innermost first, at most `most` of them; true once
+  // none is left.
   template <class Emit>
-  void unwind_all(Emit&& emit) {
-    while (!stack.empty()) unclose_top(emit);
+  bool unwind_all(Emit&& emit, std::size_t most = SIZE_MAX) {
+    room_for_reports();
+    for (; most != 0 && !stack.empty(); --most) unclose_top(emit);
+    return stack.empty();
+  }
+
+  // Room for a report of every opener on the stack, taken at once: grown a report at a time, the
+  // list is copied at each doubling, and a text of nothing but unclosed openers has a report per
+  // three bytes. Capacity never less than doubles, so that many unwound lines cost linear time.
+  void room_for_reports() {
+    const std::size_t need = diagnostics.size() + stack.size();
+    if (need > diagnostics.capacity()) diagnostics.reserve(need > 2 * diagnostics.capacity() ? need : 2 * diagnostics.capacity());
   }
 
   // The innermost opener, reported unclosed and taken off the stack.
@@ -108,8 +125,8 @@ struct PairingStream::State {
   void unclose_top(Emit& emit) {
     const OpenEntry open = stack.top();
     stack.pop();
-    diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end));
-    emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end});
+    diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnclosedBracket, open.kind, open.start, open.end()));
+    emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end()});
   }
 
   // The pass itself over `count` tokens: every event goes to `emit`, in order.
@@ -130,12 +147,12 @@ struct PairingStream::State {
           if (r.role == Role::Plain) {
             emit(PairedEvent{EventTag::Trigger, static_cast<uint8_t>(t.kind), t.start, t.end});
           } else if (r.role == Role::Open) {
-            stack.push(OpenEntry{r.pair, t.start, t.end});
+            stack.push(OpenEntry{t.start, r.pair, static_cast<uint8_t>(t.end - t.start)});
             emit(PairedEvent{EventTag::PairOpen, static_cast<uint8_t>(r.pair), t.start, t.end});
           } else if (!stack.empty() && stack.top().kind == r.pair) {
             const OpenEntry open = stack.top();
             stack.pop();
-            pairs.push_back(BracketPair{open.start, open.end, t.start, t.end, r.pair});
+            pairs.push_back(BracketPair{open.start, open.end(), t.start, t.end, r.pair});
             emit(PairedEvent{EventTag::PairClose, static_cast<uint8_t>(r.pair), t.start, t.end});
           } else {
             diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnmatchedClose, r.pair, t.start, t.end));
@@ -160,12 +177,16 @@ void PairingStream::pair(const lex::Token* tokens, std::size_t count) {
   st_->pair(tokens, count, [](const PairedEvent&) {});
 }
 
-void PairingStream::finish(std::vector<PairedEvent>& events) {
-  st_->unwind_all([&](const PairedEvent& e) { events.push_back(e); });
+bool PairingStream::finish(std::vector<PairedEvent>& events, std::size_t most) {
+  return st_->unwind_all([&](const PairedEvent& e) { events.push_back(e); }, most);
 }
 
-const std::vector<BracketPair>& PairingStream::pairs() const { return st_->pairs; }
-std::vector<BracketPair> PairingStream::take_pairs() { return std::move(st_->pairs); }
+void PairingStream::finish() {
+  st_->unwind_all([](const PairedEvent&) {});
+}
+
+const GrowArray<BracketPair>& PairingStream::pairs() const { return st_->pairs; }
+GrowArray<BracketPair> PairingStream::take_pairs() { return std::move(st_->pairs); }
 
 Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics) {
   Paired out;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
 #include "yomika/model/diagnostic.hpp"
 #include "yomika/syntax/node.hpp"
@@ -60,11 +61,14 @@ class PairingStream {
   void pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events);
   // The same for a caller that needs only the pairs and the diagnostics.
   void pair(const lex::Token* tokens, std::size_t count);
-  // Appends the Unclosed events of the openers still open when the tokens end.
-  void finish(std::vector<PairedEvent>& events);
+  // Appends the Unclosed events of the openers still open when the tokens end, at most `most`
+  // of them a call; true once every one is out.
+  bool finish(std::vector<PairedEvent>& events, std::size_t most);
+  // The same for a caller that needs only the pairs and the diagnostics.
+  void finish();
   // The pairs so far, in closing order; take_pairs hands them over.
-  const std::vector<BracketPair>& pairs() const;
-  std::vector<BracketPair> take_pairs();
+  const GrowArray<BracketPair>& pairs() const;
+  GrowArray<BracketPair> take_pairs();
 
  private:
   friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, std::vector<Diagnostic>&);

@@ -56,9 +56,12 @@ bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<
     pairing.pair(tokens, count, events);
     assembly.feed(events.data(), events.size());
   }
-  events.clear();
-  pairing.finish(events);
-  assembly.feed(events.data(), events.size());
+  // The openers left open, a piece at a time too: a hostile text leaves one per three bytes.
+  for (bool done = false; !done;) {
+    events.clear();
+    done = pairing.finish(events, kPiece);
+    assembly.feed(events.data(), events.size());
+  }
   assembly.finish(std::move(diagnostics), pairing.take_pairs(), out);
   keep_sanitized(sanitized, out);
   return true;
@@ -90,8 +93,7 @@ bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal)
   PairingStream pairing(diagnostics);
   lex::TokenStream stream(sanitized);
   while (const std::size_t count = stream.next(tokens, kPiece)) pairing.pair(tokens, count);
-  std::vector<PairedEvent> unclosed;
-  pairing.finish(unclosed);
+  pairing.finish();
   out.pair_table = pairing.take_pairs();
   out.pairs = out.pair_table.data();
   out.pair_count = out.pair_table.size();

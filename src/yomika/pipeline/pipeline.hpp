@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
+#include "yomika/alloc/pages.hpp"
 #include "yomika/pipeline/pairing.hpp"
 #include "yomika/model/diagnostic.hpp"
 #include "yomika/veb/eytzinger.hpp"
@@ -42,9 +43,9 @@ struct ParseResult {
   // Where a parse keeps the pairs, the nodes and their positions (heap): the tables it grew as it
   // went, handed over whole rather than copied into the arena, where the copy would stand beside
   // them at the end of the parse. A result built by hand may point elsewhere.
-  std::vector<BracketPair> pair_table;
-  std::vector<SourceNode> node_table;
-  std::vector<uint32_t> position_table;
+  GrowArray<BracketPair> pair_table;
+  GrowArray<SourceNode> node_table;
+  GrowArray<uint32_t> position_table;
 
   ParseResult() = default;
   ParseResult(ParseResult&&) = default;
