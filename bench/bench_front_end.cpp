@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     std::string refusal;
     yomika::lex::build_tokens(text, arena, toks, refusal);
     tokens = toks.size;
-    std::vector<yomika::Diagnostic> d;
+    yomika::Diagnostics d;
     pairs = yomika::pair_brackets(toks, arena, d).pairs.size;
   }
   std::printf("corpus: %zu files, %.1f MB after repetition; %zu triggers, %zu tokens, %zu pairs\n", corpus.books.size(), mb,
@@ -108,12 +108,12 @@ int main(int argc, char** argv) {
     yomika::lex::build_tokens(text, token_arena, toks, refusal);
     rows.push_back({"pair_brackets", best_seconds([&] {
                       arena.reset();
-                      std::vector<yomika::Diagnostic> d;
+                      yomika::Diagnostics d;
                       return yomika::pair_brackets(toks, arena, d).events.size;
                     })});
   }
   rows.push_back({"sanitize", best_seconds([&] {
-                    std::vector<yomika::Diagnostic> d;
+                    yomika::Diagnostics d;
                     yomika::lex::Sanitized s;
                     yomika::lex::sanitize(text, s, d);
                     return s.text.size();
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   // The same road with Phase 0 left out, to tell its share from the rest.
   rows.push_back({"front end less sanitize (copy, tokens, pairing)", best_seconds([&] {
                     arena.reset();
-                    std::vector<yomika::Diagnostic> d;
+                    yomika::Diagnostics d;
                     std::string_view copy = arena.copy(text);
                     ArenaVec<yomika::lex::Token> toks;
                     std::string refusal;
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
                   })});
   rows.push_back({"front end (sanitize, copy, tokens, pairing)", best_seconds([&] {
                     arena.reset();
-                    std::vector<yomika::Diagnostic> d;
+                    yomika::Diagnostics d;
                     yomika::lex::Sanitized s;
                     yomika::lex::sanitize(text, s, d);
                     std::string_view copy = arena.copy(s.text);
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   // pairing a piece at a time.
   rows.push_back({"front end as parsed (sanitize_into, pieces)", best_seconds([&] {
                     arena.reset();
-                    std::vector<yomika::Diagnostic> d;
+                    yomika::Diagnostics d;
                     std::string_view copy = yomika::lex::sanitize_into(text, arena, d);
                     yomika::lex::Token tokens[512];
                     std::vector<yomika::PairedEvent> events;

@@ -80,12 +80,12 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
 
   // Sanitize.
   f.seconds.push_back(best_seconds([&] {
-    std::vector<yomika::Diagnostic> d;
+    yomika::Diagnostics d;
     yomika::lex::Sanitized s;
     yomika::lex::sanitize(text, s, d);
     return s.text.size();
   }));
-  std::vector<yomika::Diagnostic> warnings;
+  yomika::Diagnostics warnings;
   yomika::lex::Sanitized sanitized;
   yomika::lex::sanitize(text, sanitized, warnings);
   const std::string_view src = sanitized.text;
@@ -111,16 +111,16 @@ Figures measure(const std::string& text, const std::vector<std::string>* books, 
   // Pairing.
   f.seconds.push_back(best_seconds([&] {
     work.reset();
-    std::vector<yomika::Diagnostic> d = warnings;
+    yomika::Diagnostics d = warnings;
     return yomika::pair_brackets(tokens, work, d).events.size;
   }));
-  std::vector<yomika::Diagnostic> diagnostics = warnings;
+  yomika::Diagnostics diagnostics = warnings;
   yomika::Paired paired = yomika::pair_brackets(tokens, kept, diagnostics);
   // Assembly.
   f.seconds.push_back(best_seconds([&] {
     work.reset();
     yomika::ParseResult r;
-    yomika::assemble(src, paired, work, std::vector<yomika::Diagnostic>(diagnostics), r);
+    yomika::assemble(src, paired, work, yomika::Diagnostics(diagnostics), r);
     return r.normalized.size();
   }));
 

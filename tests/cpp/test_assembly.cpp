@@ -20,7 +20,7 @@ struct Parsed {
   std::string normalized;
   std::vector<SourceNode> nodes;
   SentinelRegistry registry;
-  std::vector<Diagnostic> diagnostics;
+  Diagnostics diagnostics;
 };
 
 Parsed parse(std::string_view src) {

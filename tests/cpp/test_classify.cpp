@@ -36,7 +36,7 @@ struct Doc {
     ArenaVec<lex::Token> tokens;
     std::string refusal;
     lex::build_tokens(src, arena, tokens, refusal);
-    std::vector<Diagnostic> diags;
+    Diagnostics diags;
     paired = pair_brackets(tokens, arena, diags);
   }
 

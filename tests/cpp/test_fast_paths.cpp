@@ -27,6 +27,7 @@
 using yomika::Arena;
 using yomika::ArenaVec;
 using yomika::Diagnostic;
+using yomika::Diagnostics;
 
 namespace {
 
@@ -55,7 +56,7 @@ std::size_t naive_any(const std::string& s, std::size_t from, std::string_view s
   return s.size();
 }
 
-std::vector<std::string> sanitize_plain(const std::string& in, std::vector<Diagnostic>& warnings) {
+std::vector<std::string> sanitize_plain(const std::string& in, Diagnostics& warnings) {
   yomika::lex::Sanitized s;
   yomika::lex::sanitize(in, s, warnings);
   return {std::string(s.text)};
@@ -156,7 +157,7 @@ TEST(sanitize_into_matches_sanitize) {
   };
   int bad = 0;
   auto check = [&](const std::string& in) {
-    std::vector<Diagnostic> w1, w2;
+    Diagnostics w1, w2;
     const std::string want = sanitize_plain(in, w1)[0];
     Arena a;
     const std::string_view got = yomika::lex::sanitize_into(in, a, w2);
@@ -218,7 +219,7 @@ TEST(pairing_a_piece_at_a_time_matches_pairing) {
     ArenaVec<yomika::lex::Token> t1;
     std::string refusal;
     yomika::lex::build_tokens(s, a1, t1, refusal);
-    std::vector<Diagnostic> d1, d2;
+    Diagnostics d1, d2;
     yomika::Paired p1 = yomika::pair_brackets(t1, a1, d1);
 
     std::vector<yomika::lex::Token> t2;

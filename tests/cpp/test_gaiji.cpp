@@ -184,7 +184,7 @@ bool collect_frame(std::string_view src, Frame& f) {
   ArenaVec<lex::Token> tokens;
   std::string refusal;
   if (!lex::build_tokens(src, f.arena, tokens, refusal)) return false;
-  std::vector<Diagnostic> diags;
+  Diagnostics diags;
   Paired paired = pair_brackets(tokens, f.arena, diags);
   std::vector<std::pair<uint8_t, uint32_t>> stack;
   bool open = false;
@@ -312,7 +312,7 @@ TEST(gaiji_classify_refuses_other_openers) {
     ArenaVec<lex::Token> tokens;
     std::string refusal;
     CHECK(lex::build_tokens(src, f.arena, tokens, refusal));
-    std::vector<Diagnostic> diags;
+    Diagnostics diags;
     Paired paired = pair_brackets(tokens, f.arena, diags);
     std::vector<uint32_t> link(paired.events.size, classify::kNoLink);
     link[0] = static_cast<uint32_t>(paired.events.size - 1);

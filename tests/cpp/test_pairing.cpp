@@ -12,6 +12,7 @@
 using yomika::Arena;
 using yomika::ArenaVec;
 using yomika::Diagnostic;
+using yomika::Diagnostics;
 using yomika::DiagnosticKind;
 using yomika::EventTag;
 using yomika::PairedEvent;
@@ -29,7 +30,7 @@ struct Outcome {
 
 // Events as "Text0-3 Open:quote0-3 ..."; pairs as "quote0-3/4-7"; diagnostics as
 // "unmatched:quote4-7 unclosed:ruby0-3".
-Outcome run(std::string_view text, std::vector<Diagnostic> diags = {}) {
+Outcome run(std::string_view text, Diagnostics diags = {}) {
   Arena a;
   ArenaVec<yomika::lex::Token> toks;
   std::string refusal;
@@ -116,7 +117,7 @@ TEST(pairing_table) {
 }
 
 TEST(pairing_appends_after_earlier_warnings) {
-  std::vector<Diagnostic> earlier = {Diagnostic{DiagnosticKind::SourceContainsPua, 0, 0xE001, {9, 12}}};
+  Diagnostics earlier = {Diagnostic{DiagnosticKind::SourceContainsPua, 0, 0xE001, {9, 12}}};
   Outcome o = run("」「", earlier);
   CHECK_EQ(o.diagnostics, std::string("other:9-12 unmatched:quote0-3 unclosed:quote3-6"));
 }
@@ -161,7 +162,7 @@ TEST(pairing_random_invariants) {
     ArenaVec<yomika::lex::Token> toks;
     std::string refusal;
     yomika::lex::build_tokens(s, a, toks, refusal);
-    std::vector<Diagnostic> diags;
+    Diagnostics diags;
     yomika::Paired p = yomika::pair_brackets(toks, a, diags);
     std::size_t unclosed = 0, opens = 0, closes = 0, strays = 0;
     for (const PairedEvent& e : p.events) {

@@ -10,6 +10,7 @@
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 
 using yomika::Diagnostic;
+using yomika::Diagnostics;
 using yomika::DiagnosticKind;
 using yomika::lex::Sanitized;
 
@@ -88,7 +89,7 @@ const std::vector<Case>& cases() {
 TEST(sanitize_table) {
   for (const Case& c : cases()) {
     Sanitized s;
-    std::vector<Diagnostic> warnings;
+    Diagnostics warnings;
     yomika::lex::sanitize(c.in, s, warnings);
     if (testing::check_fails(std::string(s.text) != c.out)) {
       testing::fail(__FILE__, __LINE__, std::string("case ") + c.name + ": text " + testing::show(std::string(s.text)));
@@ -104,7 +105,7 @@ TEST(sanitize_table) {
 }
 
 TEST(sanitize_appends_warnings_after_existing_ones) {
-  std::vector<Diagnostic> warnings(2);
+  Diagnostics warnings = {Diagnostic{}, Diagnostic{}};
   Sanitized s;
   yomika::lex::sanitize(std::string("x").append(pua(1)), s, warnings);
   CHECK_EQ(warnings.size(), std::size_t{3});
@@ -116,7 +117,7 @@ TEST(sanitize_copies_nothing_when_nothing_changes) {
                                 "〕abc〕", pua(0) + "\xEE\x81\x81"};
   for (const std::string& in : inputs) {
     Sanitized s;
-    std::vector<Diagnostic> warnings;
+    Diagnostics warnings;
     yomika::lex::sanitize(in, s, warnings);
     CHECK(!s.copied);
     CHECK(s.owned.empty());
@@ -126,7 +127,7 @@ TEST(sanitize_copies_nothing_when_nothing_changes) {
 
 TEST(sanitize_reuses_result_object) {
   Sanitized s;
-  std::vector<Diagnostic> warnings;
+  Diagnostics warnings;
   yomika::lex::sanitize("a\r\nb", s, warnings);
   CHECK(s.copied);
   std::string plain = "plain";
@@ -151,7 +152,7 @@ TEST(sanitize_long_text_with_many_line_endings) {
     want += "行" + std::to_string(i) + "\n";
   }
   Sanitized s;
-  std::vector<Diagnostic> warnings;
+  Diagnostics warnings;
   yomika::lex::sanitize(in, s, warnings);
   CHECK(std::string(s.text) == want);
   CHECK(warnings.empty());
@@ -203,7 +204,7 @@ TEST(source_map_explains_every_sanitized_byte) {
     const std::size_t pieces = rng() % (round < 2000 ? 12 : 200);
     for (std::size_t i = 0; i < pieces; ++i) in += kPieces[rng() % std::size(kPieces)];
     Sanitized s;
-    std::vector<Diagnostic> warnings;
+    Diagnostics warnings;
     yomika::lex::sanitize(in, s, warnings);
     const std::string out(s.text);
     const yomika::lex::SourceMap map = yomika::lex::source_map(in);

@@ -113,7 +113,7 @@ TEST(wire_diagnostics_every_kind) {
        "{\"kind\":\"registry_position_mismatch\",\"severity\":\"error\",\"source\":\"internal\",\"span\":{\"start\":1,"
        "\"end\":2}}"},
   };
-  std::vector<Diagnostic> all;
+  Diagnostics all;
   std::string items;
   for (const Row& r : rows) {
     CHECK_EQ(wire::serialize_diagnostics({r.d}), envelope(r.item));

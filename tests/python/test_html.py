@@ -45,6 +45,28 @@ HTML_CASES = [
         '<p><ruby>柳<span class="yomika-gaiji" data-codepoint="U+4E00">一</span><rp>(</rp><rt>やなぎ</rt><rp>)</rp></ruby></p>\n',
     ),
     ("bracket_without_hash_is_text", "［あ］", "<p>［あ］</p>\n"),
+    ("bar_inside_replayed_bracket_is_the_base", "［｜あ］う《よみ》", "<p>［<ruby>あ］う<rp>(</rp><rt>よみ</rt><rp>)</rp></ruby></p>\n"),
+    ("unclosed_reading_holding_pairs_is_text", "漢《あ「い」［う］", "<p>漢《あ「い」［う］</p>\n"),
+    (
+        "mark_before_closer_in_reading_is_no_gaiji",
+        "漢《「※」" + GAIJI_NOTE + "》",
+        f'<p><ruby>漢<rp>(</rp><rt>「※」<span class="yomika-annotation" hidden>{GAIJI_NOTE}</span></rt><rp>)</rp></ruby></p>\n',
+    ),
+    (
+        "gaiji_inside_quote_in_reading",
+        "漢《「※" + GAIJI_NOTE + "」》",
+        '<p><ruby>漢<rp>(</rp><rt>「<span class="yomika-gaiji" data-codepoint="U+6798">枘</span>」</rt><rp>)</rp></ruby></p>\n',
+    ),
+    (
+        "gaiji_inside_quote_in_double_ruby",
+        "《《「※" + GAIJI_NOTE + "」》》",
+        '<p><span class="yomika-double-ruby">≪「<span class="yomika-gaiji" data-codepoint="U+6798">枘</span>」≫</span></p>\n',
+    ),
+    (
+        "emphasis_target_holding_brackets",
+        "漢［字］［＃「漢［字］」に傍点］",
+        '<p><em class="yomika-bouten yomika-bouten-goma yomika-bouten-right">漢［字］</em></p>\n',
+    ),
     ("double_ruby", "《《強調》》", '<p><span class="yomika-double-ruby">≪強調≫</span></p>\n'),
     ("gaiji", "※" + GAIJI_NOTE, '<p><span class="yomika-gaiji" data-codepoint="U+6798">枘</span></p>\n'),
     ("reference_mark_apart_from_note", "※ ［＃改ページ］", f"<p>※ </p>\n{PB}"),

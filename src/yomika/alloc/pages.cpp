@@ -111,6 +111,19 @@ void GrowBlock::grow(std::size_t bytes, std::size_t used) {
   bytes_ = bytes;
 }
 
+void GrowBlock::shrink(std::size_t bytes) {
+#if defined(__linux__) && defined(MREMAP_MAYMOVE)
+  if (!mapped_ || bytes >= bytes_) return;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  bytes = (bytes + page - 1) & ~(page - 1);
+  if (bytes == 0 || bytes >= bytes_) return;
+  if (mremap(data_, bytes_, bytes, 0) == MAP_FAILED) return;  // it stays as large as it was
+  bytes_ = bytes;
+#else
+  (void)bytes;
+#endif
+}
+
 ZeroedPages::~ZeroedPages() {
 #if defined(__linux__)
   if (mapped_) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <initializer_list>
 #include <type_traits>
 #include <utility>
 
@@ -91,6 +93,8 @@ class GrowBlock {
   std::size_t bytes() const { return bytes_; }
   // Grows to at least `bytes`, keeping the first `used` bytes. Failure to allocate is fatal.
   void grow(std::size_t bytes, std::size_t used);
+  // Gives back what lies beyond the first `bytes` of a mapped block (nothing of a heap block).
+  void shrink(std::size_t bytes);
 
  private:
   void swap(GrowBlock& o) noexcept {
@@ -103,7 +107,7 @@ class GrowBlock {
   bool mapped_ = false;
 };
 
-// A stack-like array of trivially copyable records in a GrowBlock; capacity doubles.
+// An array of trivially copyable records in a GrowBlock; capacity doubles.
 template <class T>
 class GrowArray {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -115,6 +119,15 @@ class GrowArray {
     swap(o);
     return *this;
   }
+  GrowArray(std::initializer_list<T> items) { append(items.begin(), items.size()); }
+  GrowArray(const GrowArray& o) { append(o.data_, o.size_); }
+  GrowArray& operator=(const GrowArray& o) {
+    if (this != &o) {
+      clear();
+      append(o.data_, o.size_);
+    }
+    return *this;
+  }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -122,6 +135,11 @@ class GrowArray {
   const T* data() const { return data_; }
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  std::size_t capacity() const { return cap_; }
   T& back() { return data_[size_ - 1]; }
   const T& back() const { return data_[size_ - 1]; }
   void push_back(const T& v) {
@@ -129,6 +147,20 @@ class GrowArray {
     data_[size_++] = v;
   }
   void pop_back() { --size_; }
+  // A large array emptied to a quarter gives half its storage back.
+  void pop_back_and_trim() {
+    --size_;
+    if (size_ < cap_ / 4 && cap_ * sizeof(T) >= (std::size_t{4} << 20)) {
+      block_.shrink(cap_ / 2 * sizeof(T));
+      cap_ = block_.bytes() / sizeof(T);
+    }
+  }
+  void append(const T* p, std::size_t n) {
+    if (n == 0) return;
+    if (size_ + n > cap_) reserve(size_ + n > 2 * cap_ ? size_ + n : 2 * cap_);
+    std::memcpy(static_cast<void*>(data_ + size_), p, n * sizeof(T));
+    size_ += n;
+  }
   void reserve(std::size_t n) {
     if (n <= cap_) return;
     block_.grow(n * sizeof(T), size_ * sizeof(T));

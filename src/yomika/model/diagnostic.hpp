@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "yomika/alloc/pages.hpp"
 #include "yomika/model/span.hpp"
 
 namespace yomika {
@@ -23,12 +24,25 @@ enum class InternalCode : uint8_t {
   RegistryPositionMismatch = 3,
 };
 
+// Twelve bytes: a hostile text can have a report for every three of its bytes.
 struct Diagnostic {
+  Diagnostic() : kind(DiagnosticKind::SourceContainsPua), detail(0), codepoint(0) {}
+  Diagnostic(DiagnosticKind k, uint8_t d, uint32_t cp, Span s)
+      : kind(k), detail(d & kDetailMask), codepoint(cp & kCodepointMask), span(s) {}
+
+  static constexpr uint32_t kDetailMask = 0x7;
+  static constexpr uint32_t kCodepointMask = 0x1FFFFF;  // every code point, and a few beyond
+
   DiagnosticKind kind;
-  uint8_t detail;      // PairKind for bracket problems, InternalCode for Internal
-  uint32_t codepoint;  // SourceContainsPua only
+  uint32_t detail : 3;      // PairKind for bracket problems, InternalCode for Internal
+  uint32_t codepoint : 21;  // SourceContainsPua only
   Span span;
 };
+static_assert(sizeof(Diagnostic) == 12, "the kind, detail and code point share one word");
+
+// A text's reports, in the order they were made. Grown without copying: a hostile text can have
+// a report for every three of its bytes.
+using Diagnostics = GrowArray<Diagnostic>;
 
 // Full code, e.g. "yomika::lex::unclosed_bracket".
 std::string_view diagnostic_code(const Diagnostic& d);

@@ -660,7 +660,7 @@ Assembly::~Assembly() = default;
 
 void Assembly::feed(const PairedEvent* events, std::size_t count) { impl_->assembler.feed(events, count); }
 
-void Assembly::finish(std::vector<Diagnostic>&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out) {
+void Assembly::finish(Diagnostics&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out) {
   impl_->assembler.end();
   impl_->in.release();
   impl_->assembler.finish(out);
@@ -670,7 +670,7 @@ void Assembly::finish(std::vector<Diagnostic>&& diagnostics, GrowArray<BracketPa
   out.pair_count = out.pair_table.size();
 }
 
-void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
+void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, Diagnostics&& diagnostics,
               ParseResult& out) {
   Assembly assembly(sanitized, arena);
   assembly.feed(paired.events.data, paired.events.size);

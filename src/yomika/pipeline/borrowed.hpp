@@ -12,7 +12,7 @@
 namespace yomika {
 
 // Fills everything of `out` but `sanitized` (set by the driver) and moves `diagnostics` into it.
-void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, std::vector<Diagnostic>&& diagnostics,
+void assemble(std::string_view sanitized, const Paired& paired, Arena& arena, Diagnostics&& diagnostics,
               ParseResult& out);
 
 // The same with the events handed over a piece at a time, in order, as pairing makes them.
@@ -25,7 +25,7 @@ class Assembly {
 
   void feed(const PairedEvent* events, std::size_t count);
   // After the last events: fills `out` as assemble does, with the pairs pairing made.
-  void finish(std::vector<Diagnostic>&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out);
+  void finish(Diagnostics&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out);
 
  private:
   struct Impl;

@@ -72,7 +72,8 @@ class OpenStack {
   }
   void pop() {
     bounded_ -= kLineBounded[static_cast<uint8_t>(top().kind)];
-    if (size_ > kInline) spill_.pop_back();
+    // A stack unwound at the end of a hostile line gives its memory back as its reports grow.
+    if (size_ > kInline) spill_.pop_back_and_trim();
     --size_;
   }
 
@@ -91,7 +92,7 @@ Diagnostic bracket_diagnostic(DiagnosticKind kind, PairKind pair, uint32_t start
 }  // namespace
 
 struct PairingStream::State {
-  std::vector<Diagnostic>& diagnostics;
+  Diagnostics& diagnostics;
   GrowArray<BracketPair> pairs;
   OpenStack stack;
 
@@ -99,7 +100,6 @@ struct PairingStream::State {
   // unclosed, innermost first; the Unclosed events go to `emit` in the same order.
   template <class Emit>
   void unwind_line(Emit&& emit) {
-    room_for_reports();
     while (stack.line_bounded() != 0) unclose_top(emit);
   }
 
@@ -107,17 +107,8 @@ struct PairingStream::State {
   // none is left.
   template <class Emit>
   bool unwind_all(Emit&& emit, std::size_t most = SIZE_MAX) {
-    room_for_reports();
     for (; most != 0 && !stack.empty(); --most) unclose_top(emit);
     return stack.empty();
-  }
-
-  // Room for a report of every opener on the stack, taken at once: grown a report at a time, the
-  // list is copied at each doubling, and a text of nothing but unclosed openers has a report per
-  // three bytes. Capacity never less than doubles, so that many unwound lines cost linear time.
-  void room_for_reports() {
-    const std::size_t need = diagnostics.size() + stack.size();
-    if (need > diagnostics.capacity()) diagnostics.reserve(need > 2 * diagnostics.capacity() ? need : 2 * diagnostics.capacity());
   }
 
   // The innermost opener, reported unclosed and taken off the stack.
@@ -165,7 +156,7 @@ struct PairingStream::State {
   }
 };
 
-PairingStream::PairingStream(std::vector<Diagnostic>& diagnostics) : st_(new State{diagnostics, {}, {}}) {}
+PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}}) {}
 PairingStream::~PairingStream() = default;
 
 void PairingStream::pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events) {
@@ -188,7 +179,7 @@ void PairingStream::finish() {
 const GrowArray<BracketPair>& PairingStream::pairs() const { return st_->pairs; }
 GrowArray<BracketPair> PairingStream::take_pairs() { return std::move(st_->pairs); }
 
-Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics) {
+Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, Diagnostics& diagnostics) {
   Paired out;
   // Every token becomes exactly one event; only Unclosed events can go past this.
   out.events.reserve(arena, tokens.size + 4);

@@ -45,14 +45,14 @@ struct Paired {
 // line feed is reported unclosed there, with every entry above it on the stack, and their
 // Unclosed events (innermost first) come just before that line feed's Newline event. Openers
 // still open when the tokens end (「 spans lines) follow all other events, innermost first.
-Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, std::vector<Diagnostic>& diagnostics);
+Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, Diagnostics& diagnostics);
 
 // The same a piece of the token stream at a time, for a driver that hands each piece's events on
 // before it takes the next piece: the events, pairs and diagnostics come out exactly as
 // pair_brackets writes them for the whole stream.
 class PairingStream {
  public:
-  explicit PairingStream(std::vector<Diagnostic>& diagnostics);
+  explicit PairingStream(Diagnostics& diagnostics);
   ~PairingStream();
   PairingStream(const PairingStream&) = delete;
   PairingStream& operator=(const PairingStream&) = delete;
@@ -71,7 +71,7 @@ class PairingStream {
   GrowArray<BracketPair> take_pairs();
 
  private:
-  friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, std::vector<Diagnostic>&);
+  friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, Diagnostics&);
   struct State;
   std::unique_ptr<State> st_;
 };

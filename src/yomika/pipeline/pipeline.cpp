@@ -42,7 +42,7 @@ void keep_sanitized(std::string_view sanitized, ParseResult& out) {
 // text, its tokens and its events are read back from the first-level cache, and no array of
 // tokens or events as long as the document is ever built (on the corpus that array was 0.7
 // bytes per source byte, and with it a parse outgrew the arena's first block).
-bool parse_after_sanitize(std::string_view sanitized, Arena& arena, std::vector<Diagnostic>&& diagnostics,
+bool parse_after_sanitize(std::string_view sanitized, Arena& arena, Diagnostics&& diagnostics,
                           ParseResult& out, std::string& refusal) {
   if (!fits_offsets(sanitized, refusal)) return false;
   lex::Token tokens[kPiece];
@@ -76,7 +76,7 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal, const std::function<void()>& copied) {
   Arena& arena = *doc.arena;
   start_over(arena, out);
-  std::vector<Diagnostic> diagnostics;
+  Diagnostics diagnostics;
   // Phase 0 and the copy into the arena in one: a text that Phase 0 changes is written there
   // directly rather than built aside and copied. Nothing reads the source after it.
   const std::string_view sanitized = lex::sanitize_into(doc.source, arena, diagnostics);
@@ -86,7 +86,7 @@ bool parse_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal
 
 bool pair_document(const YomikaDoc& doc, ParseResult& out, std::string& refusal) {
   start_over(*doc.arena, out);
-  std::vector<Diagnostic> diagnostics;
+  Diagnostics diagnostics;
   const std::string_view sanitized = lex::sanitize_into(doc.source, *doc.arena, diagnostics);
   if (!fits_offsets(sanitized, refusal)) return false;
   lex::Token tokens[kPiece];

@@ -29,7 +29,7 @@ struct SourceNode {
 
 struct ParseResult {
   SentinelRegistry registry;             // heap
-  std::vector<Diagnostic> diagnostics;   // heap, in catalogue order
+  Diagnostics diagnostics;               // heap, in catalogue order
   std::string_view sanitized;            // arena
   std::string_view normalized;           // arena
   const BracketPair* pairs = nullptr;    // in closing order

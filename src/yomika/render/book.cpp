@@ -95,7 +95,7 @@ BookParts find_parts(std::string_view t) {
 bool render_book(std::string_view source, const BookOptions& options, Book& out, std::string& refusal) {
   {
     lex::Sanitized s;
-    std::vector<Diagnostic> ignored;
+    Diagnostics ignored;
     lex::sanitize(source, s, ignored);
     out.sanitized.assign(s.text);
   }

@@ -53,13 +53,15 @@ void clear_slots(Interner::Slot* slots, std::size_t n) {
 // assembly, and the records, the nodes and the pairs allocated after it take its room then. As a
 // bump allocation it stayed in the arena to the end of the parse (a third of a megabyte per MB
 // of source), which is what made a parse outgrow the arena's first block.
-Interner::Interner(Arena& arena, std::size_t source_len) : arena_(&arena) {
-  capacity_ = initial_capacity(source_len);
-  slots_ = static_cast<Slot*>(arena.scratch(capacity_ * sizeof(Slot), alignof(Slot)));
-  clear_slots(slots_, capacity_);
-}
+Interner::Interner(Arena& arena, std::size_t source_len) : arena_(&arena), capacity_(initial_capacity(source_len)) {}
 
 void Interner::grow() {
+  if (slots_ == nullptr) {
+    slots_ = static_cast<Slot*>(arena_->scratch(capacity_ * sizeof(Slot), alignof(Slot)));
+    clear_slots(slots_, capacity_);
+    limit_ = capacity_ / 8 * 7;
+    return;
+  }
   std::size_t cap = capacity_ * 2;
   Slot* fresh = static_cast<Slot*>(arena_->scratch(cap * sizeof(Slot), alignof(Slot)));
   clear_slots(fresh, cap);
@@ -73,6 +75,7 @@ void Interner::grow() {
   // The old table stays in the scratch until release.
   slots_ = fresh;
   capacity_ = cap;
+  limit_ = capacity_ / 8 * 7;
 }
 
 std::string_view Interner::intern(std::string_view bytes) {
@@ -91,7 +94,7 @@ std::string_view Interner::intern(std::string_view bytes) {
     last_size_ = static_cast<uint32_t>(copy.size());
     return copy;
   }
-  if (count_ * 8 >= capacity_ * 7) grow();
+  if (count_ >= limit_) grow();
   // PERF: a short string's table answer is unique, so the answer before the last one, if it has
   // the same bytes, is what the table would give: found without hashing or probing (a probe is
   // a cache miss in a table of one slot per 32 source bytes, and a constructor re-interns the two

@@ -56,7 +56,7 @@ class Interner {
   };
 
   // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena's scratch,
-  // zeroed.
+  // zeroed, taken at the first request that reaches it: a text without constructs needs none.
   Interner(Arena& arena, std::size_t source_len);
 
   std::string_view intern(std::string_view bytes);
@@ -72,9 +72,10 @@ class Interner {
  private:
   void grow();
   Arena* arena_;
-  Slot* slots_;
+  Slot* slots_ = nullptr;
   std::size_t capacity_;
   std::size_t count_ = 0;
+  std::size_t limit_ = 0;  // the count at which the table grows (7/8 full), 0 before it exists
   // The last answer (none while last_data_ is null), and the table answer given before it when
   // that was a short string (none while prev_data_ is null): a constructor re-interning the two
   // strings a classifier has just interned finds both without probing the table.

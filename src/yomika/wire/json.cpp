@@ -252,7 +252,7 @@ std::string serialize_pairs(const BracketPair* pairs, std::size_t count) {
   return out;
 }
 
-std::string serialize_diagnostics(const std::vector<Diagnostic>& diagnostics) {
+std::string serialize_diagnostics(const Diagnostics& diagnostics) {
   Writer w(diagnostics.size(), 128);
   w.open_envelope();
   bool first = true;

@@ -9,6 +9,6 @@ namespace yomika::wire {
 
 std::string serialize_nodes(const SourceNode* nodes, std::size_t count);
 std::string serialize_pairs(const BracketPair* pairs, std::size_t count);
-std::string serialize_diagnostics(const std::vector<Diagnostic>& diagnostics);
+std::string serialize_diagnostics(const Diagnostics& diagnostics);
 
 }  // namespace yomika::wire

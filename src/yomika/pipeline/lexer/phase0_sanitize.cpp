@@ -287,7 +287,7 @@ void apply_plan(const Plan& plan, char* dst) {
 // so that every sentinel in the normalized text is one that assembly wrote. Returns whether the
 // text holds any; `patch` (the text's own bytes, or null to only look) gets the replacements. The
 // replacement has the same length, so the warnings' spans stay spans of the result.
-bool replace_sentinels(std::string_view text, char* patch, std::vector<Diagnostic>& warnings) {
+bool replace_sentinels(std::string_view text, char* patch, Diagnostics& warnings) {
   bool any = false;
   for_each_sentinel(text, [&](std::size_t at, uint32_t cp) {
     any = true;
@@ -303,7 +303,7 @@ bool replace_sentinels(std::string_view text, char* patch, std::vector<Diagnosti
 
 }  // namespace
 
-void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& warnings) {
+void sanitize(std::string_view source, Sanitized& out, Diagnostics& warnings) {
   Plan plan;
   make_plan(source, plan);
   out.copied = false;
@@ -326,7 +326,7 @@ void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& 
   replace_sentinels(out.text, out.owned.data(), warnings);
 }
 
-std::string_view sanitize_into(std::string_view source, Arena& arena, std::vector<Diagnostic>& warnings) {
+std::string_view sanitize_into(std::string_view source, Arena& arena, Diagnostics& warnings) {
   Plan plan;
   make_plan(source, plan);
   if (plan.size == 0) return std::string_view(static_cast<const char*>(arena.alloc(1, 1)), 0);

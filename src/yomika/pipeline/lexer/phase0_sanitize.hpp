@@ -17,12 +17,12 @@ struct Sanitized {
 };
 
 // Runs the five steps; appends one SourceContainsPua warning per reserved character, ascending.
-void sanitize(std::string_view source, Sanitized& out, std::vector<Diagnostic>& warnings);
+void sanitize(std::string_view source, Sanitized& out, Diagnostics& warnings);
 
 // The same, with the result copied into the arena as one allocation of exactly its length: the
 // driver's copy. The steps that change the text write straight into that allocation, so the text
 // is copied once however many of them apply.
-std::string_view sanitize_into(std::string_view source, Arena& arena, std::vector<Diagnostic>& warnings);
+std::string_view sanitize_into(std::string_view source, Arena& arena, Diagnostics& warnings);
 
 // Where the bytes of the sanitized text came from, for reporting positions in the file as its
 // reader has it. Only the steps that change lengths leave an anchor: a removed byte-order mark, a
