@@ -127,7 +127,9 @@ void Arena::new_block(std::size_t at_least) {
   end_ = cur_ + want;
   last_ = nullptr;
   capacity_ += want;
-  // Scratch left in the block before stays there, unused, until reset.
+  // Scratch left in the block before stays there, unused, until reset; its pages go back to the
+  // system with the rest of the scratch.
+  if (scratch_block_ != nullptr) left_scratch_.push_back(Range{scratch_low_, scratch_end_});
   scratch_block_ = nullptr;
   scratch_end_ = nullptr;
 }
@@ -180,6 +182,7 @@ void* Arena::scratch(std::size_t size, std::size_t align) {
         scratch_end_ = end_;
       }
       end_ = p;
+      scratch_low_ = p;
       return p;
     }
   }
@@ -187,9 +190,11 @@ void* Arena::scratch(std::size_t size, std::size_t align) {
 }
 
 void Arena::drop_scratch() {
+  // A scratch of many megabytes (the interner's tables of a long text) would otherwise stay
+  // resident through rendering, on top of the output.
+  for (const Range& r : left_scratch_) release_pages(r.begin, static_cast<std::size_t>(r.end - r.begin));
+  left_scratch_.clear();
   if (scratch_block_ != nullptr && scratch_block_ == current_) {
-    // A scratch of many megabytes (the interner's table of a long text) would otherwise stay
-    // resident through rendering, on top of the output.
     release_pages(end_, static_cast<std::size_t>(scratch_end_ - end_));
     end_ = scratch_end_;
   }
@@ -215,6 +220,7 @@ void Arena::reset() {
   last_ = nullptr;
   scratch_block_ = nullptr;
   scratch_end_ = nullptr;
+  left_scratch_.clear();
 }
 
 }  // namespace yomika

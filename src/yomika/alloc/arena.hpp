@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "yomika/alloc/fatal.hpp"
 
@@ -77,6 +78,13 @@ class Arena {
   std::size_t capacity_ = 0;
   Block* scratch_block_ = nullptr;  // the block whose top holds scratch, and its end without it
   char* scratch_end_ = nullptr;
+  char* scratch_low_ = nullptr;  // the lowest scratch taken there
+  // Scratch of blocks that the arena has left behind, given back to the system at drop_scratch.
+  struct Range {
+    char* begin;
+    char* end;
+  };
+  std::vector<Range> left_scratch_;
 };
 
 // A growable array in an arena. Growth doubles and extends in place when it is the arena's most

@@ -662,7 +662,9 @@ void Assembly::feed(const PairedEvent* events, std::size_t count) { impl_->assem
 
 void Assembly::finish(Diagnostics&& diagnostics, GrowArray<BracketPair>&& pairs, ParseResult& out) {
   impl_->assembler.end();
+  // The interner's and the resolver's tables die before the registry is built beside the nodes.
   impl_->in.release();
+  impl_->resolver.release();
   impl_->assembler.finish(out);
   out.diagnostics = std::move(diagnostics);
   out.pair_table = std::move(pairs);

@@ -11,9 +11,13 @@
 #include <cstring>
 #include <type_traits>
 
+#include "yomika/alloc/pages.hpp"
+
 namespace yomika {
 
 namespace {
+constexpr std::size_t kTableRelease = std::size_t{1} << 20;  // tables worth giving back when they grow
+
 std::size_t initial_capacity(std::size_t source_len) {
   std::size_t want = source_len / 32;
   if (want < 64) want = 64;
@@ -72,7 +76,8 @@ void Interner::grow() {
     while (fresh[j].data != nullptr) j = (j + 1) & mask;
     fresh[j] = slots_[i];
   }
-  // The old table stays in the scratch until release.
+  // The old table stays in the scratch until release; its pages go back to the system now.
+  release_pages(slots_, capacity_ * sizeof(Slot), kTableRelease);
   slots_ = fresh;
   capacity_ = cap;
   limit_ = capacity_ / 8 * 7;

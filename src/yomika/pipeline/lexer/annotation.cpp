@@ -229,13 +229,11 @@ Classification classify_annotation(Context& cx, const Body& body, uint32_t open,
     if (h.ok) return node_result(h.node, h.span);
   }
 
-  // Nothing claimed the note: it is kept whole, brackets included, once as the node and once in
-  // the form it takes inside a reading (the same interned text).
+  // Nothing claimed the note: it is kept whole, brackets included. Inside a reading it takes the
+  // same form, which the reading makes only there (most notes stand outside readings).
   std::string_view raw = cx.src.substr(o.start, c.end - o.start);
-  Classification v = node_result(
+  return node_result(
       YomikaNode{NodeKind::Annotation, 0, 0, syntax::make_annotation(cx.in, raw, AnnotationKind::Verbatim)}, span);
-  v.nested = syntax::make_annotation(cx.in, raw, AnnotationKind::Verbatim);
-  return v;
 }
 
 }  // namespace yomika::classify

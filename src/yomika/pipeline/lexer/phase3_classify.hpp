@@ -37,6 +37,8 @@ class QuoteResolver {
   QuoteResolver(const QuoteResolver&) = delete;
   QuoteResolver& operator=(const QuoteResolver&) = delete;
   bool occurs_before(std::string_view target, uint32_t before);
+  // Gives the tables back; nothing may be asked after this.
+  void release();
 
  private:
   struct Impl;
@@ -55,7 +57,7 @@ struct Classification {
   YomikaNode node{};
   ContainerKind container = ContainerKind::Indent;
   uint8_t amount = 0;
-  const AnnotationRec* nested = nullptr;  // warichu markers and verbatim annotations
+  const AnnotationRec* nested = nullptr;  // warichu markers (others are verbatim inside a reading)
   Span span{};
 };
 

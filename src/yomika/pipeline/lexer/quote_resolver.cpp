@@ -96,6 +96,8 @@ QuoteResolver::QuoteResolver(std::string_view source, uint64_t scan_budget)
     : impl_(std::make_unique<Impl>(source, scan_budget, 4 * scan_budget, scan_budget)) {}
 QuoteResolver::~QuoteResolver() = default;
 
+void QuoteResolver::release() { impl_.reset(); }
+
 bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
   Impl& s = *impl_;
   const std::size_t m = target.size();
