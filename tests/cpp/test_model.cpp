@@ -167,6 +167,36 @@ TEST(intern_initial_capacity_follows_source_length) {
   }
 }
 
+// A piece of the document's text is answered with itself; anything reaching past it is stored.
+TEST(intern_answers_pieces_of_the_text_with_themselves) {
+  Arena a;
+  const std::string buffer = "漢字かな漢字|after";
+  const std::string_view text = std::string_view(buffer).substr(0, buffer.find('|'));
+  Interner in(a, text);
+  struct Row {
+    const char* name;
+    std::string_view piece;
+    bool itself;
+  };
+  const Row rows[] = {
+      {"whole", text, true},
+      {"start", text.substr(0, 6), true},
+      {"end", text.substr(text.size() - 6), true},
+      {"empty_at_end", text.substr(text.size()), true},
+      {"past_the_end", std::string_view(text.data() + 3, text.size()), false},
+      {"right_after", std::string_view(text.data() + text.size(), 1), false},
+      {"elsewhere", std::string_view("漢字"), false},
+  };
+  for (const Row& r : rows) {
+    const std::string_view got = in.intern(r.piece);
+    const bool same_bytes = got == r.piece;
+    const bool itself = got.data() == r.piece.data();
+    if (testing::check_fails(!same_bytes || itself != r.itself))
+      testing::fail(__FILE__, __LINE__, std::string(r.name) + ": answered wrongly");
+  }
+  CHECK_EQ(in.count(), std::size_t{3});  // only the three strings from outside reached the table
+}
+
 TEST(intern_equal_short_strings_share_one_view) {
   Arena a;
   Interner in(a, 0);

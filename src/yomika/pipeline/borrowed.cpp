@@ -644,7 +644,7 @@ class Assembler {
 
 struct Assembly::Impl {
   Impl(std::string_view sanitized, Arena& arena)
-      : in(arena, sanitized.size()), resolver(sanitized), cx{sanitized, in, resolver}, assembler(sanitized, arena, cx) {}
+      : in(arena, sanitized), resolver(sanitized), cx{sanitized, in, resolver}, assembler(sanitized, arena, cx) {}
   Interner in;
   classify::QuoteResolver resolver;
   classify::Context cx;

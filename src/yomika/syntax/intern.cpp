@@ -59,6 +59,12 @@ void clear_slots(Interner::Slot* slots, std::size_t n) {
 // of source), which is what made a parse outgrow the arena's first block.
 Interner::Interner(Arena& arena, std::size_t source_len) : arena_(&arena), capacity_(initial_capacity(source_len)) {}
 
+Interner::Interner(Arena& arena, std::string_view source) : Interner(arena, source.size()) {
+  if (source.data() == nullptr) return;
+  source_begin_ = reinterpret_cast<std::uintptr_t>(source.data());
+  source_size_ = source.size();
+}
+
 void Interner::grow() {
   if (slots_ == nullptr) {
     slots_ = static_cast<Slot*>(arena_->scratch(capacity_ * sizeof(Slot), alignof(Slot)));
@@ -83,7 +89,7 @@ void Interner::grow() {
   limit_ = capacity_ / 8 * 7;
 }
 
-std::string_view Interner::intern(std::string_view bytes) {
+std::string_view Interner::intern_elsewhere(std::string_view bytes) {
   if (last_data_ != nullptr && same(std::string_view(last_data_, last_size_), bytes))
     return std::string_view(last_data_, last_size_);
   const char* before_data = prev_data_;

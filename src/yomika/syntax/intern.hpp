@@ -58,8 +58,19 @@ class Interner {
   // Slot table of the smallest power of two >= max(64, source_len / 32), in the arena's scratch,
   // zeroed, taken at the first request that reaches it: a text without constructs needs none.
   Interner(Arena& arena, std::size_t source_len);
+  // The same for the document whose (sanitized) text is `source`, in the same arena: a string
+  // that is part of that text is answered with itself, as stored already.
+  Interner(Arena& arena, std::string_view source);
 
-  std::string_view intern(std::string_view bytes);
+  // PERF: nearly every string of a node (a base, a reading, a note) is a piece of the document's
+  // text, which lives in the arena as long as the nodes do: such a string needs neither a copy
+  // nor a table, and only strings made up elsewhere (joined targets, canonical note texts) reach
+  // the table. Hashing and probing the table for every base and reading was a sixth of a parse.
+  std::string_view intern(std::string_view bytes) {
+    const auto off = reinterpret_cast<std::uintptr_t>(bytes.data()) - source_begin_;
+    if (off <= source_size_ && bytes.size() <= source_size_ - off) return bytes;
+    return intern_elsewhere(bytes);
+  }
 
   // Gives the slot table back to the arena (its scratch: see Arena::scratch). The interned
   // strings stay; nothing may be interned after this.
@@ -70,8 +81,12 @@ class Interner {
   Arena& arena() { return *arena_; }
 
  private:
+  std::string_view intern_elsewhere(std::string_view bytes);
   void grow();
   Arena* arena_;
+  // The document's text, by address; without one no address is inside it.
+  std::uintptr_t source_begin_ = UINTPTR_MAX;
+  std::size_t source_size_ = 0;
   Slot* slots_ = nullptr;
   std::size_t capacity_;
   std::size_t count_ = 0;
