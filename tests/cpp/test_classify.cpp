@@ -483,15 +483,17 @@ TEST(classify_suffix_index_by_characters_and_by_bytes_match_plain_search) {
   std::mt19937 rng(77);
   const char* pieces[] = {"a", "b", "é", "猫", "犬", "の", "𠀋", "\n"};
   int wrong = 0;
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 44; ++round) {
     std::string text;
     const std::size_t alphabet = 2 + round % 7;
+    // The last rounds are long enough for the minima of whole blocks and of whole superblocks.
+    const std::size_t size = round < 40 ? 1500 : 40000;
     if (round % 5 == 0) {
       std::string unit;
       for (int i = 0; i < 5; ++i) unit += pieces[rng() % alphabet];
-      while (text.size() < 1500) text += unit;
+      while (text.size() < size) text += unit;
     } else {
-      while (text.size() < 1500) text += pieces[rng() % alphabet];
+      while (text.size() < size) text += pieces[rng() % alphabet];
     }
     std::size_t chars = 0;
     for (char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -507,6 +509,17 @@ TEST(classify_suffix_index_by_characters_and_by_bytes_match_plain_search) {
         const uint32_t want = found == std::string::npos ? quote::kEmpty : static_cast<uint32_t>(found);
         if (index.first_occurrence(target) != want) ++wrong;
       }
+    }
+  }
+  // A run of one letter: its suffixes sort longest first, so a target of that letter has its
+  // first occurrence at the very front of a range of three superblocks and a little more.
+  const std::string run = std::string(3 * 64 * 64 + 100, 'a') + "b";
+  for (auto unit : {quote::SuffixIndex::Unit::Characters, quote::SuffixIndex::Unit::Bytes}) {
+    quote::SuffixIndex index(run, run.size(), 2, false, unit);
+    for (const char* target : {"a", "aa", "aaa", "ab", "b", "ba"}) {
+      const std::size_t found = run.find(target);
+      const uint32_t want = found == std::string::npos ? quote::kEmpty : static_cast<uint32_t>(found);
+      if (index.first_occurrence(target) != want) ++wrong;
     }
   }
   CHECK_EQ(wrong, 0);

@@ -207,10 +207,13 @@ SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t dist
   // Character numbers are in the order of their offsets, so their minimum is the first one.
   const auto m = static_cast<uint32_t>(sa.size());
   const uint32_t blocks = (m + kBlock - 1) / kBlock;
-  std::vector<uint32_t> base(blocks, kEmpty);
-  for (uint32_t i = 0; i < m; ++i) base[i / kBlock] = std::min(base[i / kBlock], sa[i]);
+  block_min.assign(blocks, kEmpty);
+  for (uint32_t i = 0; i < m; ++i) block_min[i / kBlock] = std::min(block_min[i / kBlock], sa[i]);
+  const uint32_t supers = (blocks + kBlock - 1) / kBlock;
+  std::vector<uint32_t> base(supers, kEmpty);
+  for (uint32_t b = 0; b < blocks; ++b) base[b / kBlock] = std::min(base[b / kBlock], block_min[b]);
   levels.push_back(std::move(base));
-  for (uint32_t w = 1; 2 * w <= blocks; w *= 2) {
+  for (uint32_t w = 1; 2 * w <= supers; w *= 2) {
     const std::vector<uint32_t>& prev = levels.back();
     std::vector<uint32_t> next(blocks - 2 * w + 1);
     for (uint32_t b = 0; b < next.size(); ++b) next[b] = std::min(prev[b], prev[b + w]);
@@ -252,7 +255,7 @@ void SuffixIndex::index_characters(std::size_t chars_hint) {
 }
 
 uint64_t SuffixIndex::bytes() const {
-  uint64_t total = (sa.size() + every64.size()) * sizeof(uint32_t) + starts.size() * sizeof(uint64_t);
+  uint64_t total = (sa.size() + every64.size() + block_min.size()) * sizeof(uint32_t) + starts.size() * sizeof(uint64_t);
   for (const std::vector<uint32_t>& level : levels) total += level.size() * sizeof(uint32_t);
   return total;
 }
@@ -287,19 +290,42 @@ uint32_t SuffixIndex::offset(uint32_t c) const {
   return static_cast<uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits)));
 }
 
-uint32_t SuffixIndex::min_entry(uint32_t lo, uint32_t hi) const {
+namespace {
+
+// The least of a[lo, hi) over whole blocks of kBlock entries, whose minima are `block_min`, with
+// the entries of the partial blocks at both ends read one by one; [first, last) are the whole
+// blocks, written to them (first >= last when there are none).
+uint32_t min_over_blocks(const std::vector<uint32_t>& a, uint32_t lo, uint32_t hi, uint32_t& first, uint32_t& last) {
+  constexpr uint32_t kBlock = SuffixIndex::kBlock;
   uint32_t best = kEmpty;
-  const uint32_t first_block = (lo + kBlock - 1) / kBlock, last_block = hi / kBlock;
-  if (first_block >= last_block) {
-    for (uint32_t i = lo; i < hi; ++i) best = std::min(best, sa[i]);
+  first = (lo + kBlock - 1) / kBlock;
+  last = hi / kBlock;
+  if (first >= last) {
+    for (uint32_t i = lo; i < hi; ++i) best = std::min(best, a[i]);
     return best;
   }
-  for (uint32_t i = lo; i < first_block * kBlock; ++i) best = std::min(best, sa[i]);
-  for (uint32_t i = last_block * kBlock; i < hi; ++i) best = std::min(best, sa[i]);
-  const uint32_t span = last_block - first_block;
+  for (uint32_t i = lo; i < first * kBlock; ++i) best = std::min(best, a[i]);
+  for (uint32_t i = last * kBlock; i < hi; ++i) best = std::min(best, a[i]);
+  return best;
+}
+
+}  // namespace
+
+// Three levels: entries, minima of blocks of 64 entries, and a sparse table over minima of 64
+// blocks. A sparse table over the blocks themselves took a word per block and level, as much as
+// the array again for a text indexed by its bytes; over the superblocks it takes next to nothing,
+// and a question reads at most 252 entries and minima besides its two table words.
+uint32_t SuffixIndex::min_entry(uint32_t lo, uint32_t hi) const {
+  uint32_t first_block, last_block;
+  uint32_t best = min_over_blocks(sa, lo, hi, first_block, last_block);
+  if (first_block >= last_block) return best;
+  uint32_t first_super, last_super;
+  best = std::min(best, min_over_blocks(block_min, first_block, last_block, first_super, last_super));
+  if (first_super >= last_super) return best;
+  const uint32_t span = last_super - first_super;
   const unsigned k = 31 - static_cast<unsigned>(__builtin_clz(span));
-  best = std::min(best, levels[k][first_block]);
-  best = std::min(best, levels[k][last_block - (1u << k)]);
+  best = std::min(best, levels[k][first_super]);
+  best = std::min(best, levels[k][last_super - (1u << k)]);
   return best;
 }
 

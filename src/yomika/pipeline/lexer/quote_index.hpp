@@ -10,7 +10,7 @@
 namespace yomika::classify::quote {
 
 // The index: the suffix array of the source's characters, and a range-minimum structure over it
-// (block minima of 64 entries and a sparse table over the blocks).
+// (minima of blocks of 64 entries, and a sparse table over minima of 64 blocks).
 //
 // A target that begins a character can only occur at a character boundary of valid UTF-8, so
 // where characters are several bytes long only those suffixes are indexed: a third of the bytes
@@ -39,7 +39,8 @@ struct SuffixIndex {
   std::vector<uint32_t> sa;                   // character numbers (byte offsets), in suffix order
   std::vector<uint64_t> starts;               // bit i: a character starts at byte i
   std::vector<uint32_t> every64;              // byte offset of character 64k
-  std::vector<std::vector<uint32_t>> levels;  // levels[k][b] = min of blocks [b, b + 2^k)
+  std::vector<uint32_t> block_min;            // block_min[b] = min of entries [64b, 64b + 64)
+  std::vector<std::vector<uint32_t>> levels;  // levels[k][s] = min of superblocks [s, s + 2^k) of 64 blocks
 
   enum class Unit : uint8_t { Cheaper, Characters, Bytes };
 

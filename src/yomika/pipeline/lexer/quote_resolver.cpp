@@ -17,11 +17,11 @@
 // Memory is metered too. The memo and the filter's tables stay within twice the text plus 8 MiB:
 // a table that would not fit is not built (the filter works without it), and a target the memo
 // has no room for is searched without being remembered, its answer still that of a plain search.
-// The index comes on top and always fits what it is built for: it takes at most 4.2 bytes per
-// byte of text while it is built, whatever the text (see quote_index). So the resolver never
-// holds more than about six times the text, where it once could take thirty to sixty (a text of
-// gigabytes of notes ran out of memory here), and the index, the end of every hostile road,
-// keeps the time near linear.
+// The index replaces them: they are given back before it is built, since it answers every
+// target by itself, and it takes at most 4.2 bytes per byte of text while it is built, whatever
+// the text (see quote_index). So the resolver never holds more than about four times the text,
+// where it once could take thirty to sixty (a text of gigabytes of notes ran out of memory here),
+// and the index, the end of every hostile road, keeps the time near linear.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -107,6 +107,10 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
 
   // A target that starts inside a character (never one the parser hands in) is not in the index.
   const bool indexable = (static_cast<uint8_t>(target[0]) & 0xC0) != 0x80;
+  if (indexable && s.index) {
+    const uint32_t p = s.index->first_occurrence(target);
+    return p != kEmpty && before >= p + m;
+  }
   // Once the filter exists it settles most missing targets in a few reads, before the memo: they
   // take no memo entry, which would cost more than the filter.
   std::size_t chars = 0;
@@ -139,7 +143,16 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
         refined = true;
       }
     } else if (after > s.budget) {
-      s.index = std::make_unique<SuffixIndex>(s.src, s.grams->chars(), s.grams->distinct(), s.grams->astral());
+      // The index answers every target at once: the filter and the memo go before it is built,
+      // so that their memory and its own are never held together.
+      const std::size_t text_chars = s.grams->chars(), distinct = s.grams->distinct();
+      const bool astral = s.grams->astral();
+      s.grams.reset();
+      s.memo = Memo{};
+      s.kept = 0;
+      s.index = std::make_unique<SuffixIndex>(s.src, text_chars, distinct, astral);
+      const uint32_t p = s.index->first_occurrence(target);
+      return p != kEmpty && before >= p + m;
     } else if (const unsigned length = after > s.refine_at ? s.run_length_worth_adding() : 0) {
       s.kept += s.grams->add_runs(length, s.room());
       refined = true;
@@ -152,17 +165,6 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
       }
     }
   }
-  if (indexable && s.index) {
-    uint32_t p = s.index->first_occurrence(target);
-    if (p == kEmpty) {
-      k.clear_until = static_cast<uint32_t>(s.src.size());
-      return false;
-    }
-    k.first_end = static_cast<uint32_t>(p + m);
-    k.clear_until = k.first_end - 1;
-    return before >= k.first_end;
-  }
-
   s.scanned += before - from;
   const void* hit = memmem(s.src.data() + from, before - from, target.data(), m);
   if (!hit) {
