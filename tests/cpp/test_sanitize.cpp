@@ -60,6 +60,8 @@ const std::vector<Case>& cases() {
       {"mixed_rule_bytes", "abc\n-----=====", "abc\n-----=====", {}},
       {"rule_then_text_on_line", "abc\n----------x", "abc\n----------x", {}},
       {"space_inside_rule", "abc\n----- -----", "abc\n----- -----", {}},
+      {"hyphens_then_rule_on_one_line", "abc\n1-85 ----------", "abc\n1-85 ----------", {}},
+      {"rule_after_a_line_of_hyphens", "1-85-54\n----------", "1-85-54\n\n----------", {}},
       {"fullwidth_dashes", "abc\n\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D",
        "abc\n\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D\xEF\xBC\x8D", {}},
       {"rule_after_crlf", "abc\r\n----------\r\n", "abc\n\n----------\n", {}},

@@ -448,8 +448,8 @@ class Assembler {
     if (b.is_explicit) {
       b.has = last_bar_ + 3 < o;
     } else if (b.t < o) {
-      unsigned len;
-      b.has = classify::is_ruby_base_char(decode_utf8(src_, prev_char_start(src_, o), len));
+      uint32_t start;
+      b.has = classify::base_char_before(src_, o, start);
     }
     return b;
   }

@@ -72,6 +72,14 @@ bool is_rule_line(const char* p, const char* end) {
   return skip_white_space(p, end) == end;
 }
 
+// Whether a run of kMinRuleLength copies of the byte at p starts there.
+bool starts_run(const char* p, const char* end) {
+  if (static_cast<std::size_t>(end - p) < kMinRuleLength) return false;
+  for (std::size_t i = 1; i < kMinRuleLength; ++i)
+    if (p[i] != *p) return false;
+  return true;
+}
+
 bool is_blank_line(const char* p, const char* end) { return skip_white_space(p, end) == end; }
 
 const char* line_end(const char* p, const char* end) {
@@ -131,6 +139,12 @@ void for_each_rule_line(std::string_view text, F&& f) {
   while (from < n) {
     std::size_t hit = scan::find_byte3(p, n, from, '-', '=', '_');
     if (hit >= n) return;
+    // A rule line's first rule byte starts its run of ten: a shorter run (the hyphens of
+    // "1-85-54" in a note) cannot be one, nor can anything else on its line before a longer one.
+    if (!starts_run(p + hit, p + n)) {
+      from = hit + 1;
+      continue;
+    }
     const void* lf = hit ? memrchr(p, '\n', hit) : nullptr;
     const char* start = lf ? static_cast<const char*>(lf) + 1 : p;
     const char* end = line_end(p + hit, p + n);
