@@ -215,7 +215,7 @@ SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t dist
   levels.push_back(std::move(base));
   for (uint32_t w = 1; 2 * w <= supers; w *= 2) {
     const std::vector<uint32_t>& prev = levels.back();
-    std::vector<uint32_t> next(blocks - 2 * w + 1);
+    std::vector<uint32_t> next(supers - 2 * w + 1);
     for (uint32_t b = 0; b < next.size(); ++b) next[b] = std::min(prev[b], prev[b + w]);
     levels.push_back(std::move(next));
   }
