@@ -26,8 +26,6 @@ using classify::Classification;
 using classify::Hit;
 using classify::kNoLink;
 
-constexpr std::size_t kPairKinds = 5;
-
 bool is_char_boundary(std::string_view s, std::size_t i) {
   return i == s.size() || (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80);
 }
