@@ -21,12 +21,21 @@ using vocab::NoteRule;
 
 // A byte trie of the keywords, built by the compiler: the matcher needs no start-up work and no
 // synchronisation, and a match walks at most the longest keyword's 27 bytes.
+//
+// PERF: a node with many children (the root: the first bytes of every keyword, the ten digits
+// among them) finds its child in a table by byte; walking its list of siblings, a chain of
+// dependent loads, was a tenth of a parse of a book of many notes, nearly all of which match no
+// keyword and leave at the first or second byte.
 struct TrieNode {
   int16_t first_child = -1;
   int16_t next_sibling = -1;
   int8_t keyword = -1;  // index into kNoteKeywords of the keyword ending here
   uint8_t byte = 0;
+  int8_t table = -1;  // index of its table of children by byte, when it has one
 };
+
+constexpr std::size_t kTableFrom = 4;  // children from which a node has a table
+constexpr std::size_t kMaxTables = 8;
 
 constexpr std::size_t trie_capacity() {
   std::size_t n = 1;
@@ -37,6 +46,8 @@ constexpr std::size_t trie_capacity() {
 struct KeywordTrie {
   std::array<TrieNode, trie_capacity()> nodes{};
   std::size_t used = 1;
+  std::array<std::array<int16_t, 256>, kMaxTables> tables{};
+  std::size_t tables_used = 0;
 };
 
 constexpr KeywordTrie build_keyword_trie() {
@@ -57,6 +68,16 @@ constexpr KeywordTrie build_keyword_trie() {
     }
     t.nodes[at].keyword = static_cast<int8_t>(k);
   }
+  for (std::size_t i = 0; i < t.used; ++i) {
+    std::size_t children = 0;
+    for (int16_t c = t.nodes[i].first_child; c >= 0; c = t.nodes[c].next_sibling) ++children;
+    if (children < kTableFrom) continue;
+    if (t.tables_used == kMaxTables) throw "more trie nodes with many children than tables";
+    auto& table = t.tables[t.tables_used];
+    for (int16_t& slot : table) slot = -1;
+    for (int16_t c = t.nodes[i].first_child; c >= 0; c = t.nodes[c].next_sibling) table[t.nodes[c].byte] = c;
+    t.nodes[i].table = static_cast<int8_t>(t.tables_used++);
+  }
   return t;
 }
 
@@ -68,8 +89,14 @@ int match_keyword(std::string_view body) {
   int16_t at = 0;
   for (char c : body) {
     auto b = static_cast<uint8_t>(c);
-    int16_t child = kKeywordTrie.nodes[at].first_child;
-    while (child >= 0 && kKeywordTrie.nodes[child].byte != b) child = kKeywordTrie.nodes[child].next_sibling;
+    const TrieNode& node = kKeywordTrie.nodes[at];
+    int16_t child;
+    if (node.table >= 0) {
+      child = kKeywordTrie.tables[node.table][b];
+    } else {
+      child = node.first_child;
+      while (child >= 0 && kKeywordTrie.nodes[child].byte != b) child = kKeywordTrie.nodes[child].next_sibling;
+    }
     if (child < 0) break;
     at = child;
     if (kKeywordTrie.nodes[at].keyword >= 0) best = kKeywordTrie.nodes[at].keyword;
