@@ -48,7 +48,8 @@ void release_pages(void* p, std::size_t bytes, std::size_t at_least) {
 #endif
 }
 
-ZeroedPages::ZeroedPages(std::size_t bytes) : bytes_(bytes) {
+ZeroedPages::ZeroedPages(std::size_t bytes) {
+  bytes_ = bytes;
 #if defined(__linux__)
   if (bytes >= kMapAt) {
     data_ = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -70,16 +71,6 @@ ZeroedPages::ZeroedPages(std::size_t bytes) : bytes_(bytes) {
 #endif
   data_ = std::calloc(bytes, 1);
   if (data_ == nullptr) alloc_failed(bytes);
-}
-
-GrowBlock::~GrowBlock() {
-#if defined(__linux__)
-  if (mapped_) {
-    munmap(data_, bytes_);
-    return;
-  }
-#endif
-  std::free(data_);
 }
 
 void GrowBlock::grow(std::size_t bytes, std::size_t used) {
@@ -124,7 +115,7 @@ void GrowBlock::shrink(std::size_t bytes) {
 #endif
 }
 
-ZeroedPages::~ZeroedPages() {
+OwnedBlock::~OwnedBlock() {
 #if defined(__linux__)
   if (mapped_) {
     munmap(data_, bytes_);

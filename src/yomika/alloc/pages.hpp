@@ -27,27 +27,24 @@ void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeA
 // of the rest of the work is not counted on top of it.
 void release_pages(void* p, std::size_t bytes, std::size_t at_least = kHugeAdviceMin);
 
-// A zeroed block of memory for a table that is read at random. From 2 MiB on it is mapped
-// directly, in huge pages where the system gives them, and its pages are made writable up front:
-// in small pages its first touches and its address translations would cost more than filling the
-// table. Smaller blocks come from calloc. Failure to allocate is fatal.
-class ZeroedPages {
+// A block from the system (mapped) or the heap, given back the way it came; moved, never copied.
+class OwnedBlock {
  public:
-  ZeroedPages() = default;
-  explicit ZeroedPages(std::size_t bytes);
-  ZeroedPages(ZeroedPages&& o) noexcept { swap(o); }
-  ZeroedPages& operator=(ZeroedPages&& o) noexcept {
+  OwnedBlock() = default;
+  OwnedBlock(OwnedBlock&& o) noexcept { swap(o); }
+  OwnedBlock& operator=(OwnedBlock&& o) noexcept {
     swap(o);
     return *this;
   }
-  ZeroedPages(const ZeroedPages&) = delete;
-  ZeroedPages& operator=(const ZeroedPages&) = delete;
-  ~ZeroedPages();
+  OwnedBlock(const OwnedBlock&) = delete;
+  OwnedBlock& operator=(const OwnedBlock&) = delete;
+  ~OwnedBlock();
 
   void* data() const { return data_; }
+  std::size_t bytes() const { return bytes_; }
 
- private:
-  void swap(ZeroedPages& o) noexcept {
+ protected:
+  void swap(OwnedBlock& o) noexcept {
     std::swap(data_, o.data_);
     std::swap(bytes_, o.bytes_);
     std::swap(mapped_, o.mapped_);
@@ -55,6 +52,16 @@ class ZeroedPages {
   void* data_ = nullptr;
   std::size_t bytes_ = 0;
   bool mapped_ = false;
+};
+
+// A zeroed block of memory for a table that is read at random. From 2 MiB on it is mapped
+// directly, in huge pages where the system gives them, and its pages are made writable up front:
+// in small pages its first touches and its address translations would cost more than filling the
+// table. Smaller blocks come from calloc. Failure to allocate is fatal.
+class ZeroedPages : public OwnedBlock {
+ public:
+  ZeroedPages() = default;
+  explicit ZeroedPages(std::size_t bytes);
 };
 
 // `count` slots of a trivial type whose zero is "empty", in ZeroedPages.
@@ -72,39 +79,16 @@ class ZeroedTable {
   Slot* slots_ = nullptr;
 };
 
-
 // The storage of a growable array that may grow large. Below a megabyte it lives on the heap;
 // from there on in a mapping of its own, which grows by moving its pages rather than copying
 // them: a doubling copy holds the old and the new array at once, twice the array's memory at
 // its peak, and these arrays (a bracket body, the open-bracket stack) grow with a hostile text.
-class GrowBlock {
+class GrowBlock : public OwnedBlock {
  public:
-  GrowBlock() = default;
-  GrowBlock(GrowBlock&& o) noexcept { swap(o); }
-  GrowBlock& operator=(GrowBlock&& o) noexcept {
-    swap(o);
-    return *this;
-  }
-  GrowBlock(const GrowBlock&) = delete;
-  GrowBlock& operator=(const GrowBlock&) = delete;
-  ~GrowBlock();
-
-  void* data() const { return data_; }
-  std::size_t bytes() const { return bytes_; }
   // Grows to at least `bytes`, keeping the first `used` bytes. Failure to allocate is fatal.
   void grow(std::size_t bytes, std::size_t used);
   // Gives back what lies beyond the first `bytes` of a mapped block (nothing of a heap block).
   void shrink(std::size_t bytes);
-
- private:
-  void swap(GrowBlock& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(bytes_, o.bytes_);
-    std::swap(mapped_, o.mapped_);
-  }
-  void* data_ = nullptr;
-  std::size_t bytes_ = 0;
-  bool mapped_ = false;
 };
 
 // An array of trivially copyable records in a GrowBlock; capacity doubles.
