@@ -136,7 +136,7 @@ class GrowArray {
     --size_;
     if (size_ < cap_ / 4 && cap_ * sizeof(T) >= (std::size_t{4} << 20)) {
       block_.shrink(cap_ / 2 * sizeof(T));
-      cap_ = block_.bytes() / sizeof(T);
+      take_storage();
     }
   }
   void append(const T* p, std::size_t n) {
@@ -148,8 +148,7 @@ class GrowArray {
   void reserve(std::size_t n) {
     if (n <= cap_) return;
     block_.grow(n * sizeof(T), size_ * sizeof(T));
-    data_ = static_cast<T*>(block_.data());
-    cap_ = block_.bytes() / sizeof(T);
+    take_storage();
   }
   // Keeps the storage for the next use.
   void clear() { size_ = 0; }
@@ -161,8 +160,9 @@ class GrowArray {
     std::swap(size_, o.size_);
     std::swap(cap_, o.cap_);
   }
-  void grow() {
-    block_.grow((cap_ < 16 ? 16 : cap_ * 2) * sizeof(T), size_ * sizeof(T));
+  void grow() { reserve(cap_ < 16 ? 16 : cap_ * 2); }
+  // The block's storage, kept at hand for the inline paths.
+  void take_storage() {
     data_ = static_cast<T*>(block_.data());
     cap_ = block_.bytes() / sizeof(T);
   }

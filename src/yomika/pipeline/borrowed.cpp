@@ -288,7 +288,6 @@ class Assembler {
     frame_kind_ = static_cast<PairKind>(ev.kind);
     frame_start_ = ev.start;
     frame_has_bar_ = false;
-    frame_events_ = 0;
     after_ref_ = false;
     body_.clear();
     link_.clear();
@@ -331,9 +330,10 @@ class Assembler {
       if (ev.tag == EventTag::Newline) top_level_event(ev);
       return;
     }
-    if (++frame_events_ == 2 && frame_kind_ == PairKind::Bracket && !is_trigger(ev, scan::TriggerKind::Hash) &&
-        ev.tag != EventTag::PairClose) {
-      // Neither a note nor a special character: both need the ＃ right after the ［.
+    if (frame_kind_ == PairKind::Bracket && !given_up_ && body_.size() == 1 &&
+        !is_trigger(ev, scan::TriggerKind::Hash) && ev.tag != EventTag::PairClose) {
+      // The event after the ［ (a note keeps every event directly inside it, so it holds only the
+      // ［ until then) is not ＃: neither a note nor a special character, both of which need it.
       given_up_ = true;
     }
     if (is_trigger(ev, scan::TriggerKind::Bar)) {
@@ -429,10 +429,6 @@ class Assembler {
     }
   }
 
-  // The base comes from the pending text [t, o) in front of the 《. Its last ｜ is known from
-  // text_event(), so no byte of the pending text is read again here; the implicit form needs only
-  // the last character to know whether its kanji run is empty (the classifier reads the run).
-  // `body` is the frame's, from the 《 to its 》.
   // What the pending text offers a 《 at `o` as its base: from `t` (the pending text's start),
   // after the last ｜ when there is one in it.
   struct RubyBase {
@@ -452,8 +448,11 @@ class Assembler {
     return b;
   }
 
-  // Writes the ruby and returns true, or writes nothing and returns false (its events are then
-  // text).
+  // The base comes from the pending text [t, o) in front of the 《. Its last ｜ is known from
+  // text_event(), so no byte of the pending text is read again here; the implicit form needs only
+  // the last character to know whether its kanji run is empty (the classifier reads the run).
+  // `body` runs from the 《 to its 》. Writes the ruby and returns true, or writes nothing and
+  // returns false (its events are then text).
   bool complete_ruby(const Body& body) {
     const uint32_t o = body.ev[0].start;
     const RubyBase base = ruby_base_before(o);
@@ -625,7 +624,6 @@ class Assembler {
   uint32_t frame_start_ = 0;
   bool frame_has_bar_ = false;
   uint32_t frame_last_bar_ = 0;  // the frame's last ｜, which it sets as text
-  uint64_t frame_events_ = 0;
   bool after_ref_ = false;  // the frame's last event is a ※
   bool given_up_ = false;   // the frame can only become text: it keeps nothing
   GrowArray<PairedEvent> body_;

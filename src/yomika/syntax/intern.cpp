@@ -92,13 +92,6 @@ void Interner::grow() {
 std::string_view Interner::intern_elsewhere(std::string_view bytes) {
   if (last_data_ != nullptr && same(std::string_view(last_data_, last_size_), bytes))
     return std::string_view(last_data_, last_size_);
-  const char* before_data = prev_data_;
-  const uint32_t before_size = prev_size_;
-  // The answer being replaced as the last one; at most 64 bytes means it came from the table.
-  if (last_data_ != nullptr && last_size_ <= 64) {
-    prev_data_ = last_data_;
-    prev_size_ = last_size_;
-  }
   if (bytes.size() > 64) {
     const std::string_view copy = arena_->copy(bytes);
     last_data_ = copy.data();
@@ -106,16 +99,6 @@ std::string_view Interner::intern_elsewhere(std::string_view bytes) {
     return copy;
   }
   if (count_ >= limit_) grow();
-  // PERF: a short string's table answer is unique, so the answer before the last one, if it has
-  // the same bytes, is what the table would give: found without hashing or probing (a probe is
-  // a cache miss in a table of one slot per 32 source bytes, and a constructor re-interns the two
-  // strings its classifier has just interned). Growth is decided first, as for any request
-  // that reaches the table.
-  if (before_data != nullptr && same(std::string_view(before_data, before_size), bytes)) {
-    last_data_ = before_data;
-    last_size_ = before_size;
-    return std::string_view(before_data, before_size);
-  }
   std::size_t mask = capacity_ - 1;
   // The high 32 bits: enough for the slot index of any table a 4 GiB source can need, and the
   // half every input bit reaches (a product's low bits depend only on its factors' low bits).

@@ -91,17 +91,10 @@ class Interner {
   std::size_t capacity_;
   std::size_t count_ = 0;
   std::size_t limit_ = 0;  // the count at which the table grows (7/8 full), 0 before it exists
-  // The last answer (none while last_data_ is null), and the table answer given before it when
-  // that was a short string (none while prev_data_ is null): a constructor re-interning the two
-  // strings a classifier has just interned finds both without probing the table.
-  //
-  // PERF: kept as separate pointers and lengths, so that each is stored and loaded whole. As two
-  // views, one was copied to the other with a 16-byte load over the two 8-byte stores that had
-  // just written it, which stalls until the stores are done: a sixth of the interner's time.
+  // The last answer (none while last_data_ is null): the same string asked again is found
+  // without the table.
   const char* last_data_ = nullptr;
-  const char* prev_data_ = nullptr;
   uint32_t last_size_ = 0;
-  uint32_t prev_size_ = 0;
 };
 
 }  // namespace yomika

@@ -133,7 +133,6 @@ std::string_view wire_kind(std::string_view code) {
   return at == std::string_view::npos ? code : code.substr(at + 2);
 }
 
-
 // PERF NOTES. A node or a pair is a fixed text with its kind and two or four numbers in it:
 // the text up to the first number is made once per kind (through the Writer, so that it is
 // escaped as any string is), and every item is put together in a buffer on the stack, which goes

@@ -187,6 +187,14 @@ uint64_t build_bytes_by_chars(std::size_t bytes, std::size_t chars, std::size_t 
 // By bytes: the array and the types; the text is its own symbols.
 uint64_t build_bytes_by_bytes(std::size_t bytes) { return 4 * uint64_t{bytes} + bytes / 8 + 4096; }
 
+// The least entry of every block of SuffixIndex::kBlock entries of a (the last may be shorter).
+std::vector<uint32_t> block_minima(const std::vector<uint32_t>& a) {
+  constexpr uint32_t kBlock = SuffixIndex::kBlock;
+  std::vector<uint32_t> out((a.size() + kBlock - 1) / kBlock, kEmpty);
+  for (std::size_t i = 0; i < a.size(); ++i) out[i / kBlock] = std::min(out[i / kBlock], a[i]);
+  return out;
+}
+
 }  // namespace
 
 uint64_t SuffixIndex::build_bytes(std::size_t bytes, std::size_t chars, std::size_t distinct, bool astral) {
@@ -205,14 +213,9 @@ SuffixIndex::SuffixIndex(std::string_view t, std::size_t chars, std::size_t dist
     index_characters(chars);
   }
   // Character numbers are in the order of their offsets, so their minimum is the first one.
-  const auto m = static_cast<uint32_t>(sa.size());
-  const uint32_t blocks = (m + kBlock - 1) / kBlock;
-  block_min.assign(blocks, kEmpty);
-  for (uint32_t i = 0; i < m; ++i) block_min[i / kBlock] = std::min(block_min[i / kBlock], sa[i]);
-  const uint32_t supers = (blocks + kBlock - 1) / kBlock;
-  std::vector<uint32_t> base(supers, kEmpty);
-  for (uint32_t b = 0; b < blocks; ++b) base[b / kBlock] = std::min(base[b / kBlock], block_min[b]);
-  levels.push_back(std::move(base));
+  block_min = block_minima(sa);
+  levels.push_back(block_minima(block_min));
+  const auto supers = static_cast<uint32_t>(levels.back().size());
   for (uint32_t w = 1; 2 * w <= supers; w *= 2) {
     const std::vector<uint32_t>& prev = levels.back();
     std::vector<uint32_t> next(supers - 2 * w + 1);
@@ -292,9 +295,9 @@ uint32_t SuffixIndex::offset(uint32_t c) const {
 
 namespace {
 
-// The least of a[lo, hi) over whole blocks of kBlock entries, whose minima are `block_min`, with
-// the entries of the partial blocks at both ends read one by one; [first, last) are the whole
-// blocks, written to them (first >= last when there are none).
+// The least entry of a[lo, hi) outside the whole blocks of kBlock entries it covers (all of them
+// when it covers none), read one by one; [first, last) are those whole blocks, written to them
+// (first >= last when there are none).
 uint32_t min_over_blocks(const std::vector<uint32_t>& a, uint32_t lo, uint32_t hi, uint32_t& first, uint32_t& last) {
   constexpr uint32_t kBlock = SuffixIndex::kBlock;
   uint32_t best = kEmpty;

@@ -107,10 +107,11 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
 
   // A target that starts inside a character (never one the parser hands in) is not in the index.
   const bool indexable = (static_cast<uint8_t>(target[0]) & 0xC0) != 0x80;
-  if (indexable && s.index) {
+  auto by_index = [&] {
     const uint32_t p = s.index->first_occurrence(target);
     return p != kEmpty && before >= p + m;
-  }
+  };
+  if (indexable && s.index) return by_index();
   // Once the filter exists it settles most missing targets in a few reads, before the memo: they
   // take no memo entry, which would cost more than the filter.
   std::size_t chars = 0;
@@ -151,8 +152,7 @@ bool QuoteResolver::occurs_before(std::string_view target, uint32_t before) {
       s.memo = Memo{};
       s.kept = 0;
       s.index = std::make_unique<SuffixIndex>(s.src, text_chars, distinct, astral);
-      const uint32_t p = s.index->first_occurrence(target);
-      return p != kEmpty && before >= p + m;
+      return by_index();
     } else if (const unsigned length = after > s.refine_at ? s.run_length_worth_adding() : 0) {
       s.kept += s.grams->add_runs(length, s.room());
       refined = true;
