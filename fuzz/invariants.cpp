@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
@@ -192,6 +193,51 @@ bool valid_utf8(std::string_view s) {
   return true;
 }
 
+// The code points of valid UTF-8.
+std::vector<uint32_t> code_points(std::string_view s) {
+  std::vector<uint32_t> out;
+  for (std::size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    uint32_t cp = len == 1 ? b : len == 2 ? (b & 0x1Fu) : len == 3 ? (b & 0x0Fu) : (b & 0x07u);
+    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+    out.push_back(cp);
+    i += len;
+  }
+  return out;
+}
+
+struct VectorUnits final : render::Utf16Buffer {
+  std::vector<uint16_t> v;
+  std::span<uint16_t> grow(std::size_t, std::size_t units) override {
+    v.resize(units);
+    return {v.data(), units};
+  }
+};
+
+// The HTML as UTF-16 (what the Python face makes its str of) is the UTF-8 HTML's characters, with
+// its astral and Latin-1 counts right.
+void check_utf16_html(const ParseResult& r, const std::string& html, std::string_view text) {
+  std::vector<uint16_t> utf16;
+  std::size_t astral = 0;
+  bool latin1 = true;
+  for (uint32_t c : code_points(html)) {
+    latin1 = latin1 && c < 0x100;
+    if (c > 0xFFFF) {
+      ++astral;
+      utf16.push_back(static_cast<uint16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      utf16.push_back(static_cast<uint16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      utf16.push_back(static_cast<uint16_t>(c));
+    }
+  }
+  VectorUnits units;
+  const render::Utf16Html w = render::render_result_html_utf16(r, units);
+  if (w.units != utf16.size() || !std::equal(utf16.begin(), utf16.end(), units.v.begin()) || w.astral != astral ||
+      w.latin1 != latin1)
+    violated("the UTF-16 HTML differs from the UTF-8 HTML", text);
+}
+
 // The normalized text holds sentinels written by assembly only: each has a registry entry of its
 // own kind, the k-th of them is the k-th record of the source-node table and stands at the k-th
 // position, and block and container sentinels stand between two line feeds on each side.
@@ -257,6 +303,7 @@ Outputs run_once(std::string_view text) {
   }
 
   o.html = render::render_result_html(r);
+  check_utf16_html(r, o.html, text);
   o.notation = render::serialize(r);
   o.nodes = wire::serialize_nodes(r.nodes, r.node_count);
   o.pairs = wire::serialize_pairs(r.pairs, r.pair_count);

@@ -1,9 +1,10 @@
 // The Python module yomika_py: the function parse_to_html and the class Document.
 //
 // This file only converts: it reads the caller's str as UTF-8, hands the bytes to the pipeline,
-// and turns the resulting bytes back into str or int. No parsing logic lives here, and no Python
-// object reaches the core. Both conversions work on the str's own storage (py/transcode.hpp)
-// rather than through the interpreter's UTF-8 codec, which cost more than the parse itself. The
+// and turns the results back into str or int (the HTML of a str of wider characters comes from
+// the renderer as UTF-16). No parsing logic lives here, and no Python object reaches the core.
+// Every conversion works on the str's own storage (py/transcode.hpp) rather than through the
+// interpreter's UTF-8 codec, which cost more than the parse itself. The
 // module has one execution step, which creates the Document type (once per process) and adds
 // Document and parse_to_html to the module and to __all__.
 #define PY_SSIZE_T_CLEAN
@@ -18,8 +19,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <span>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "transcode.hpp"
 #include "yomika/alloc/arena.hpp"
@@ -285,6 +288,104 @@ PyObject* str_from(std::string_view bytes) {
   return str;
 }
 
+// The HTML as UTF-16, kept between calls as the UTF-8 output is (t_output). The renderer writes
+// the str's characters here, and the str is made of them: rendering straight into a str allocated
+// at a first guess of its length left a block of the wrong size, which the C library then served
+// from fresh pages on every call.
+class Utf16Store final : public yomika::render::Utf16Buffer {
+ public:
+  Utf16Store() = default;
+  Utf16Store(Utf16Store&& o) noexcept : data_(std::exchange(o.data_, nullptr)), cap_(std::exchange(o.cap_, 0)) {}
+  Utf16Store& operator=(Utf16Store&& o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(cap_, o.cap_);
+    return *this;
+  }
+  ~Utf16Store() { std::free(data_); }
+
+  std::span<uint16_t> grow(std::size_t kept, std::size_t units) override {
+    if (units > cap_) {
+      if (units > SIZE_MAX / 2) throw std::bad_alloc();
+      uint16_t* grown;
+      if (kept == 0) {
+        std::free(std::exchange(data_, nullptr));
+        cap_ = 0;
+        grown = static_cast<uint16_t*>(std::malloc(units * 2));
+      } else {
+        grown = static_cast<uint16_t*>(std::realloc(data_, units * 2));
+      }
+      if (!grown) throw std::bad_alloc();
+      data_ = grown;
+      cap_ = units;
+      yomika::advise_huge_pages(data_, cap_ * 2, kFreshMappingBytes);
+    }
+    return {data_, cap_};
+  }
+
+  const uint16_t* data() const { return data_; }
+  std::size_t bytes() const { return cap_ * 2; }
+
+ private:
+  uint16_t* data_ = nullptr;
+  std::size_t cap_ = 0;
+};
+
+thread_local Utf16Store t_utf16;
+
+// The str of the UTF-16 HTML, in the narrowest width that holds its characters, as every str must
+// be.
+PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Html& html) {
+  if (html.astral) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units - html.astral), 0x10FFFF);
+    if (str) yomika_py::transcode::utf16_to_ucs4(data, html.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
+    return str;
+  }
+  if (html.latin1) return PyUnicode_FromKindAndData(PyUnicode_2BYTE_KIND, data, static_cast<Py_ssize_t>(html.units));
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units), 0xFFFF);
+  if (str) std::memcpy(PyUnicode_DATA(str), data, html.units * 2);
+  return str;
+}
+
+// The HTML of a parse as a call's result. A source held with two or four bytes per character (a
+// book in Japanese) has its HTML rendered as UTF-16; any other as UTF-8. `finish` makes the str,
+// once the caller has given back the parse's memory.
+//
+// PERF: on a book, decoding UTF-8 HTML into a str took a fifth of parse_to_html; the UTF-16
+// rendering is written at once in the str's own units. It is the same size as the UTF-8 HTML of
+// Japanese text, so a call's peak memory is unchanged (four-byte strs are widened from it rather
+// than rendered so: that rendering would be twice the size beside the parse).
+class HtmlResult {
+ public:
+  explicit HtmlResult(int source_kind) : utf16_(source_kind != PyUnicode_1BYTE_KIND) {}
+
+  void render(const yomika::ParseResult& result) {
+    if (utf16_) {
+      units_ = std::move(t_utf16);
+      html_ = yomika::render::render_result_html_utf16(result, units_);
+    } else {
+      bytes_ = take_output();
+      yomika::render::render_result_html(result, bytes_);
+    }
+  }
+
+  PyObject* finish() {
+    if (!utf16_) {
+      PyObject* out = str_from(bytes_);
+      keep_output(std::move(bytes_));
+      return out;
+    }
+    PyObject* out = str_of_utf16(units_.data(), html_);
+    if (units_.bytes() <= kKeptOutput && units_.bytes() > t_utf16.bytes()) t_utf16 = std::move(units_);
+    return out;
+  }
+
+ private:
+  bool utf16_;
+  yomika::render::Utf16Html html_;
+  Utf16Store units_;
+  std::string bytes_;
+};
+
 PyObject* value_error(const std::string& message) {
   PyErr_SetString(PyExc_ValueError, message.c_str());
   return nullptr;
@@ -311,6 +412,7 @@ struct DocumentObject {
   PyObject_HEAD
   char* source;                  // malloc'd copy of the UTF-8 source, nullptr when empty
   uint64_t source_len;           // its length in bytes
+  int source_kind;               // bytes per character of the str it was made from
   yomika::Arena arena;           // placement-constructed in tp_new
   std::atomic<int64_t> borrows;  // calls using the document now; -1 would be an exclusive borrow
   std::thread::id owner;         // the thread that built the document
@@ -402,6 +504,7 @@ PyObject* document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto* d = reinterpret_cast<DocumentObject*>(self);
   d->source = copy;
   d->source_len = len;
+  d->source_kind = PyUnicode_KIND(source);
   new (&d->arena) yomika::Arena();
   new (&d->borrows) std::atomic<int64_t>(0);
   new (&d->owner) std::thread::id(std::this_thread::get_id());
@@ -441,12 +544,15 @@ void document_dealloc(PyObject* self) {
 
 PyObject* document_to_html(PyObject* self, PyObject*) {
   return with_document(self, [](DocumentObject* d) -> PyObject* {
-    std::string html = take_output(), refusal;
-    bool ok = abort_on_bad_alloc(
-        [&] { return yomika::render::render_html(yomika::YomikaDoc{source_of(d), &d->arena}, html, refusal); });
-    PyObject* out = ok ? str_from(html) : value_error(refusal);
-    keep_output(std::move(html));
-    return out;
+    std::string refusal;
+    HtmlResult html(d->source_kind);
+    bool ok = abort_on_bad_alloc([&] {
+      yomika::ParseResult result;
+      if (!yomika::parse_document(yomika::YomikaDoc{source_of(d), &d->arena}, result, refusal)) return false;
+      html.render(result);
+      return true;
+    });
+    return ok ? html.finish() : value_error(refusal);
   });
 }
 
@@ -567,7 +673,8 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
   // own sanitized copy in the arena (before the parse's tables grow), the arena once the HTML is
   // written. The call's peak is then the largest of three phases (parse, parse and HTML, HTML
   // and result str) rather than the sum of all four.
-  std::string html = take_output(), refusal;
+  std::string refusal;
+  HtmlResult html(PyUnicode_KIND(source));
   bool ok = false;
   {
     yomika::Arena arena;
@@ -576,14 +683,12 @@ PyObject* parse_to_html(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
       yomika::ParseResult result;
       if (!yomika::parse_document(yomika::YomikaDoc{bytes.view(), &arena}, result, refusal, [&] { bytes.reset(); }))
         return false;
-      yomika::render::render_result_html(result, html);
+      html.render(result);
       return true;
     });
   }
   bytes.reset();
-  PyObject* out = ok ? str_from(html) : value_error(refusal);
-  keep_output(std::move(html));
-  return out;
+  return ok ? html.finish() : value_error(refusal);
 }
 
 PyMethodDef parse_to_html_def = {

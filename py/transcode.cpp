@@ -514,4 +514,38 @@ bool decode_utf8(const char* text, std::size_t n, uint32_t* out, std::size_t cha
 #endif
 }
 
+// ---------------------------------------------------------------------------------------------
+// UTF-16 to four-byte characters
+
+void utf16_to_ucs4(const uint16_t* units, std::size_t n, uint32_t* out) {
+  std::size_t i = 0;
+  auto one = [&] {
+    const uint32_t u = units[i];
+    if ((u & 0xFC00) == 0xD800 && i + 1 < n) {
+      *out++ = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+      i += 2;
+    } else {
+      *out++ = u;
+      ++i;
+    }
+  };
+#if YOMIKA_TRANSCODE_X86
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogates = _mm_set1_epi16(static_cast<short>(0xD800));
+  while (i + 8 <= n) {
+    __m128i v = load16(units + i);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, top), surrogates)) != 0) {
+      one();
+      continue;
+    }
+    store16(out, _mm_unpacklo_epi16(v, zero));
+    store16(out + 4, _mm_unpackhi_epi16(v, zero));
+    out += 8;
+    i += 8;
+  }
+#endif
+  while (i < n) one();
+}
+
 }  // namespace yomika_py::transcode

@@ -43,4 +43,8 @@ bool decode_utf8(const char* text, std::size_t n, uint8_t* out, std::size_t char
 bool decode_utf8(const char* text, std::size_t n, uint16_t* out, std::size_t chars);
 bool decode_utf8(const char* text, std::size_t n, uint32_t* out, std::size_t chars);
 
+// Writes `n` UTF-16 units, with surrogates only in pairs (one per character above U+FFFF), as
+// the four-byte characters they stand for.
+void utf16_to_ucs4(const uint16_t* units, std::size_t n, uint32_t* out);
+
 }  // namespace yomika_py::transcode

@@ -86,6 +86,25 @@ def test_no_utf8_copy_is_left_on_the_callers_string(call, name):
     assert sys.getsizeof(text) == before
 
 
+# HTML whose widest character is not the source's: the result still takes the narrowest storage
+# for its own characters, and HTML far longer than its source (in characters) comes back whole.
+WIDTH_CHANGES = [
+    ("two_byte_source_latin1_html", "［＃改ページ］é", '<div class="yomika-page-break"></div>\n<p>é</p>\n'),
+    ("four_byte_source_ascii_html", "［＃挿絵（𠮷.png）入る］", "<!-- yomika_sashie -->"),
+    ("two_byte_source_astral_html", "※［＃「ほげ」、第4水準2-94-86］" + "あ" * 20,
+     '<p><span class="yomika-gaiji" data-codepoint="U+2A6B2">\U0002a6b2</span>' + "あ" * 20 + "</p>\n"),
+    ("markup_outgrows_the_source", "漢" + "a\n" * 40000, "<p>漢" + "a<br />\n" * 39999 + "a</p>\n"),
+]
+
+
+@pytest.mark.parametrize("call", [CALLS[0], CALLS[2]])
+@pytest.mark.parametrize("text, expected", [c[1:] for c in WIDTH_CHANGES], ids=[c[0] for c in WIDTH_CHANGES])
+def test_html_takes_the_storage_of_its_own_characters(call, text, expected):
+    html = call(text)
+    assert html == expected
+    assert sys.getsizeof(html) == sys.getsizeof(expected)
+
+
 SURROGATES = [
     ("alone", "\ud800"),
     ("low_alone", "\udfff"),
