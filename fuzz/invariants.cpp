@@ -242,12 +242,13 @@ void check_utf16_html(const ParseResult& r, const std::string& html, std::string
 // own kind, the k-th of them is the k-th record of the source-node table and stands at the k-th
 // position, and block and container sentinels stand between two line feeds on each side.
 void check_sentinels(const ParseResult& r, std::string_view text) {
+  const SentinelRegistry registry = registry_of(r);
   std::string_view t = r.normalized;
   std::size_t k = 0;
   for (std::size_t i = 0; i + 2 < t.size(); ++i) {
     const EntryKind kind = sentinel::kind_at(t, i);
     if (kind == EntryKind::Absent) continue;
-    if (find_entry(r.registry, static_cast<uint32_t>(i)).kind != kind) violated("sentinel without an entry of its kind", text);
+    if (find_entry(registry, static_cast<uint32_t>(i)).kind != kind) violated("sentinel without an entry of its kind", text);
     if (k >= r.node_count || r.nodes[k].entry.kind != kind) violated("sentinel does not match its source-node record", text);
     if (r.positions == nullptr || r.positions[k] != i) violated("sentinel not at its record's position", text);
     ++k;
@@ -256,7 +257,7 @@ void check_sentinels(const ParseResult& r, std::string_view text) {
       violated("block or container sentinel not between two line feeds on each side", text);
     i += sentinel::kLength - 1;
   }
-  if (k != r.node_count || k != r.registry.keys.size()) violated("registry entries without a sentinel", text);
+  if (k != r.node_count || k != registry.keys.size()) violated("registry entries without a sentinel", text);
 }
 
 struct Outputs {

@@ -32,7 +32,7 @@ Parsed parse(std::string_view src) {
   if (!parse_document(doc, r, refusal)) return p;
   p.normalized = std::string(r.normalized);
   p.nodes.assign(r.nodes, r.nodes + r.node_count);
-  p.registry = std::move(r.registry);
+  p.registry = registry_of(r);
   p.diagnostics = std::move(r.diagnostics);
   return p;
 }

@@ -108,8 +108,6 @@ class Assembler {
 
   void finish(ParseResult& out) {
     out.normalized = norm_.view();
-    static_assert(offsetof(SourceNode, entry) == 0, "a source node begins with its registry entry");
-    out.registry = build_registry(positions_.data(), positions_.size(), nodes_.data(), sizeof(SourceNode));
     out.node_table = std::move(nodes_);
     out.position_table = std::move(positions_);
     out.nodes = out.node_table.data();

@@ -1,12 +1,20 @@
 // The pipeline driver: Phase 0, the arena copy, Phase 1, pairing and assembly, in that order.
 #include "yomika/pipeline/pipeline.hpp"
 
+#include <cstddef>
+
 #include "yomika/pipeline/borrowed.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
 #include "yomika/pipeline/lexer/phase1_events.hpp"
 #include "yomika/pipeline/pairing.hpp"
 
 namespace yomika {
+
+SentinelRegistry registry_of(const ParseResult& result) {
+  if (result.positions == nullptr) return result.registry;
+  static_assert(offsetof(SourceNode, entry) == 0, "a source node begins with its registry entry");
+  return build_registry(result.positions, result.node_count, result.nodes, sizeof(SourceNode));
+}
 
 bool reserve_arena(Arena& arena, uint64_t source_len) {
   constexpr uint64_t kPerSourceByte = 4;

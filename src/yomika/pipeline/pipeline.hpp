@@ -28,6 +28,9 @@ struct SourceNode {
 };
 
 struct ParseResult {
+  // The entries in search order, for a result built by hand. A parse leaves it empty: its entries
+  // are the node table's, in position order, which is how the renderers walk them (registry_of
+  // builds the search order from them where a search is wanted).
   SentinelRegistry registry;             // heap
   Diagnostics diagnostics;               // heap, in catalogue order
   std::string_view sanitized;            // arena
@@ -54,6 +57,9 @@ struct ParseResult {
   ParseResult(const ParseResult&) = delete;
   ParseResult& operator=(const ParseResult&) = delete;
 };
+
+// The registry of a result in search order: the one it holds, or that of its node table.
+SentinelRegistry registry_of(const ParseResult& result);
 
 // The longest source a parse accepts: every span of the sanitized text is a pair of 32-bit offsets.
 inline constexpr uint64_t kMaxSourceBytes = UINT32_MAX;

@@ -38,10 +38,15 @@ class RegistryCursor {
     i_ = leftmost(0);
   }
 
-  // Over a parse result's keys in ascending order when it has them (positions): the k-th key is
-  // then read in sequence instead of found by walking the tree.
+  // Over a parse result's keys in ascending order when it has them (positions, one per record of
+  // its node table, as a parse leaves them): the k-th key is then read in sequence, and the
+  // registry is not used.
   explicit RegistryCursor(const ParseResult& r) : RegistryCursor(r.registry, r.nodes, r.node_count) {
-    if (in_order_ != nullptr && r.positions != nullptr) positions_ = r.positions;
+    if (r.positions != nullptr) {
+      n_ = r.node_count;
+      in_order_ = r.nodes;
+      positions_ = r.positions;
+    }
   }
 
   // h must not be below the position of the previous call.
