@@ -232,7 +232,7 @@ void check_utf16_html(const ParseResult& r, const std::string& html, std::string
     }
   }
   VectorUnits units;
-  const render::Utf16Html w = render::render_result_html_utf16(r, units);
+  const render::Utf16Text w = render::render_result_html_utf16(r, units);
   if (w.units != utf16.size() || !std::equal(utf16.begin(), utf16.end(), units.v.begin()) || w.astral != astral ||
       w.latin1 != latin1)
     violated("the UTF-16 HTML differs from the UTF-8 HTML", text);

@@ -332,9 +332,14 @@ class Utf16Store final : public yomika::render::Utf16Buffer {
 
 thread_local Utf16Store t_utf16;
 
+// Back for the next call, as keep_output does with the UTF-8 output.
+void keep_utf16(Utf16Store&& units) {
+  if (units.bytes() <= kKeptOutput && units.bytes() > t_utf16.bytes()) t_utf16 = std::move(units);
+}
+
 // The str of the UTF-16 HTML, in the narrowest width that holds its characters, as every str must
 // be.
-PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Html& html) {
+PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Text& html) {
   if (html.astral) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units - html.astral), 0x10FFFF);
     if (str) yomika_py::transcode::utf16_to_ucs4(data, html.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
@@ -343,6 +348,20 @@ PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Html& ht
   if (html.latin1) return PyUnicode_FromKindAndData(PyUnicode_2BYTE_KIND, data, static_cast<Py_ssize_t>(html.units));
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units), 0xFFFF);
   if (str) std::memcpy(PyUnicode_DATA(str), data, html.units * 2);
+  return str;
+}
+
+// Text the core wrote (well-formed UTF-8) from a source held with `source_kind` bytes per
+// character, as a str. Text of a book in Japanese is widened run by run as the UTF-16 renderer
+// writes it (kana and kanji five at a time, without the checks any other UTF-8 needs), a third
+// faster than decoding it so; any other is decoded as any UTF-8 is.
+PyObject* str_from_text(std::string_view bytes, int source_kind) {
+  if (source_kind == PyUnicode_1BYTE_KIND) return str_from(bytes);
+  Utf16Store units = std::move(t_utf16);
+  yomika::render::Utf16Out out(units, bytes.size());
+  out.put(bytes.data(), bytes.size());
+  PyObject* str = str_of_utf16(units.data(), out.finish());
+  keep_utf16(std::move(units));
   return str;
 }
 
@@ -375,13 +394,13 @@ class HtmlResult {
       return out;
     }
     PyObject* out = str_of_utf16(units_.data(), html_);
-    if (units_.bytes() <= kKeptOutput && units_.bytes() > t_utf16.bytes()) t_utf16 = std::move(units_);
+    keep_utf16(std::move(units_));
     return out;
   }
 
  private:
   bool utf16_;
-  yomika::render::Utf16Html html_;
+  yomika::render::Utf16Text html_;
   Utf16Store units_;
   std::string bytes_;
 };
@@ -453,11 +472,14 @@ PyObject* with_document(PyObject* self, F&& work) {
   return result;
 }
 
+// What a document's call returns: a JSON report, or text in the source's own characters.
+enum class Output { Report, Text };
+
 // Parses the document and hands the result to `emit`, which returns the bytes for Python. A
 // report of the brackets alone (pairs and diagnostics) needs no assembly: `brackets_only` stops
 // the pipeline after pairing.
 template <class F>
-PyObject* parse_and_emit(PyObject* self, F&& emit, bool brackets_only = false) {
+PyObject* parse_and_emit(PyObject* self, F&& emit, bool brackets_only = false, Output output = Output::Report) {
   return with_document(self, [&](DocumentObject* d) -> PyObject* {
     std::string refusal;
     std::string bytes;
@@ -470,7 +492,9 @@ PyObject* parse_and_emit(PyObject* self, F&& emit, bool brackets_only = false) {
       return true;
     });
     if (!ok) return value_error(refusal);
-    return str_from(bytes);
+    PyObject* out = output == Output::Text ? str_from_text(bytes, d->source_kind) : str_from(bytes);
+    keep_output(std::move(bytes));
+    return out;
   });
 }
 
@@ -557,7 +581,9 @@ PyObject* document_to_html(PyObject* self, PyObject*) {
 }
 
 PyObject* document_serialize(PyObject* self, PyObject*) {
-  return parse_and_emit(self, [](const yomika::ParseResult& r) { return yomika::render::serialize(r); });
+  return parse_and_emit(
+      self, [](const yomika::ParseResult& r) { return yomika::render::serialize(r, take_output()); }, false,
+      Output::Text);
 }
 
 PyObject* document_nodes(PyObject* self, PyObject*) {

@@ -7,19 +7,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <span>
-
-#if defined(__SSE2__) || defined(__x86_64__) || defined(_M_X64)
-#include <immintrin.h>
-#define YOMIKA_WIDE_SSE2 1
-#else
-#define YOMIKA_WIDE_SSE2 0
-#endif
 
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/alloc/pages.hpp"
 #include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
+#include "yomika/render/utf16_out.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/syntax/phrase.hpp"
 #include "yomika/syntax/vocabulary.hpp"
@@ -218,263 +211,6 @@ class Out {
   std::string& s_;
   std::size_t n_ = 0;
   char buf_[kStage];
-};
-
-#if YOMIKA_WIDE_SSE2
-// Shuffles that gather a piece of r bytes (3 < r < 16) from two overlapping loads into the low
-// bytes of a register, zeros after it: from two eight-byte loads (r of 8 to 15) and from two
-// four-byte loads (r of 4 to 7).
-struct alignas(16) ShortShuffle {
-  int8_t lane[16];
-};
-template <int kHalf>
-constexpr std::array<ShortShuffle, kHalf> short_shuffles() {
-  std::array<ShortShuffle, kHalf> t{};
-  for (int r = kHalf; r < 2 * kHalf; ++r) {
-    for (int i = 0; i < 16; ++i) {
-      t[r - kHalf].lane[i] = static_cast<int8_t>(i < kHalf ? i : i < r ? 2 * kHalf + i - r : -1);
-    }
-  }
-  return t;
-}
-constexpr auto kShortFrom8 = short_shuffles<8>();
-constexpr auto kShortFrom4 = short_shuffles<4>();
-
-// The r bytes at s (3 <= r < 16), zeros after them, read without a byte outside the piece.
-__attribute__((target("ssse3"))) inline __m128i load_short(const uint8_t* s, std::ptrdiff_t r) {
-  if (r >= 8) {
-    uint64_t lo, hi;
-    std::memcpy(&lo, s, 8);
-    std::memcpy(&hi, s + r - 8, 8);
-    return _mm_shuffle_epi8(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)),
-                            _mm_load_si128(reinterpret_cast<const __m128i*>(kShortFrom8[r - 8].lane)));
-  }
-  if (r >= 4) {
-    uint32_t lo, hi;
-    std::memcpy(&lo, s, 4);
-    std::memcpy(&hi, s + r - 4, 4);
-    return _mm_shuffle_epi8(_mm_set_epi32(0, 0, static_cast<int>(hi), static_cast<int>(lo)),
-                            _mm_load_si128(reinterpret_cast<const __m128i*>(kShortFrom4[r - 4].lane)));
-  }
-  return _mm_cvtsi32_si128(s[0] | s[1] << 8 | s[2] << 16);
-}
-
-// The characters of up to five three-byte characters at the start of v, as 16-bit lanes, and in
-// `n` how many of them are well-formed from the first on.
-__attribute__((target("ssse3"))) inline __m128i three_byte_lanes(__m128i v, unsigned& n) {
-  const __m128i shape_mask = _mm_setr_epi8(-16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, 0);
-  const __m128i shape =
-      _mm_setr_epi8(-32, -128, -128, -32, -128, -128, -32, -128, -128, -32, -128, -128, -32, -128, -128, 0);
-  // Lanes of (lead << 8 | middle), and of the last byte.
-  const __m128i lead_middle = _mm_setr_epi8(1, 0, 4, 3, 7, 6, 10, 9, 13, 12, -1, -1, -1, -1, -1, -1);
-  const __m128i last = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1, -1);
-  // Bytes in the place of a lead or continuation byte, from the first; the sixteenth is none.
-  const auto formed = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, shape_mask), shape)));
-  n = static_cast<unsigned>(__builtin_ctz(~formed | 0x8000)) / 3;
-  const __m128i lm = _mm_shuffle_epi8(v, lead_middle);
-  const __m128i c = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(lm, _mm_set1_epi16(0x0F00)), 4),
-                                 _mm_slli_epi16(_mm_and_si128(lm, _mm_set1_epi16(0x003F)), 6));
-  return _mm_or_si128(c, _mm_and_si128(_mm_shuffle_epi8(v, last), _mm_set1_epi16(0x3F)));
-}
-
-// Widens the run of three-byte characters at s, five a step, the last step (and a short run's
-// only one) read with load_short. Returns where the characters left start: s itself when none
-// starts there. Up to eight units are stored, so eight must be free past the run's own.
-//
-// PERF: a step of five whole characters advances by a constant, so that the next load does not
-// wait for this step's checks (an advance computed from them made every step wait for the one
-// before: three times slower on a book's paragraphs).
-__attribute__((target("ssse3"))) const uint8_t* widen_three_byte_runs(const uint8_t* s, const uint8_t* e,
-                                                                     uint16_t*& out) {
-  uint16_t* d = out;
-  unsigned n;
-  while (e - s >= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), three_byte_lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), n));
-    if (n == 5) {
-      d += 5;
-      s += 15;
-      continue;
-    }
-    d += n;
-    out = d;
-    return s + 3 * n;
-  }
-  if (e - s >= 3) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), three_byte_lanes(load_short(s, e - s), n));
-    d += n;
-    s += 3 * n;
-  }
-  out = d;
-  return s;
-}
-bool detect_ssse3() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("ssse3");
-}
-const bool kHaveSsse3 = detect_ssse3();
-#endif
-
-// The same output as UTF-16, written straight into the caller's storage: the Python face returns
-// the HTML as a str, which holds its characters in two bytes (or four, widened from this). Decoding a UTF-8 rendering afterwards was a fifth of parse_to_html on a book: markup and short
-// runs of kana and kanji alternate every few bytes there, and a decoder that does not know where
-// each run ends guesses wrong at every change. Here each piece is decoded as it is put, with its
-// ends known: markup is ASCII and is widened whole, and a piece of the text is mostly three-byte
-// characters.
-class WideOut {
- public:
-  WideOut(Utf16Buffer& buffer, std::size_t units) : buffer_(buffer) { make_room(units); }
-  WideOut(const WideOut&) = delete;
-  WideOut& operator=(const WideOut&) = delete;
-
-  // A piece of k bytes writes at most k units, and may store up to kSpare units past those.
-  __attribute__((always_inline)) void put(const char* p, std::size_t k) {
-    if (k + kSpare > static_cast<std::size_t>(end_ - w_)) [[unlikely]] make_room(k + kSpare);
-    if (k <= 16 && widen_short(p, k)) return;
-    decode(p, k);
-  }
-  void put(std::string_view v) { put(v.data(), v.size()); }
-  void put(char c) { put(&c, 1); }
-
-  template <class F>
-  void put_ascii(std::size_t k, F&& write) {
-    char bytes[32];
-    write(bytes);
-    put(bytes, k);
-  }
-
-  Utf16Html finish() const { return Utf16Html{static_cast<std::size_t>(w_ - base_), astral_, !wide_}; }
-
- private:
-  static constexpr uint64_t kHigh = ~uint64_t{0} / 255 * 0x80;
-  static constexpr std::size_t kSpare = 8;
-
-  __attribute__((noinline)) void make_room(std::size_t k) {
-    const auto used = static_cast<std::size_t>(w_ - base_);
-    const auto cap = static_cast<std::size_t>(end_ - base_);
-    const std::span<uint16_t> s = buffer_.grow(used, std::max(used + k, cap + cap / 2));
-    base_ = s.data();
-    w_ = base_ + used;
-    end_ = base_ + s.size();
-  }
-
-  // Eight and four bytes known to be ASCII, as as many units.
-  static void widen8(uint16_t* d, uint64_t v) {
-#if YOMIKA_WIDE_SSE2
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
-                     _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(v)), _mm_setzero_si128()));
-#else
-    for (int i = 0; i < 8; ++i) d[i] = static_cast<uint16_t>((v >> (8 * i)) & 0xFF);
-#endif
-  }
-  static void widen4(uint16_t* d, uint32_t v) {
-#if YOMIKA_WIDE_SSE2
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d),
-                     _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128()));
-#else
-    for (int i = 0; i < 4; ++i) d[i] = static_cast<uint16_t>((v >> (8 * i)) & 0xFF);
-#endif
-  }
-
-  // A piece of at most 16 bytes that is all ASCII (a fragment of markup, a number), with two
-  // overlapping moves; false, with nothing written, when it holds any other byte.
-  bool widen_short(const char* p, std::size_t k) {
-    uint16_t* d = w_;
-    if (k >= 8) {
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + k - 8, 8);
-      if ((a | b) & kHigh) return false;
-      widen8(d, a);
-      widen8(d + k - 8, b);
-    } else if (k >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, p, 4);
-      std::memcpy(&b, p + k - 4, 4);
-      if ((a | b) & static_cast<uint32_t>(kHigh)) return false;
-      widen4(d, a);
-      widen4(d + k - 4, b);
-    } else {
-      for (std::size_t i = 0; i < k; ++i) {
-        if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
-      }
-      for (std::size_t i = 0; i < k; ++i) d[i] = static_cast<unsigned char>(p[i]);
-    }
-    w_ += k;
-    return true;
-  }
-
-  // Any piece. Everything put is well-formed UTF-8; a byte that is not (which would be a fault
-  // of the renderer) becomes U+FFFD rather than a read past the piece. A character above U+FFFF
-  // (a special character's resolution may be one) is a surrogate pair.
-  void decode(const char* text, std::size_t k) {
-    const auto* s = reinterpret_cast<const uint8_t*>(text);
-    const uint8_t* const e = s + k;
-    uint16_t* d = w_;
-    bool wide = wide_;
-    std::size_t astral = astral_;
-    while (s < e) {
-      if (e - s >= 3 && (s[0] & 0xF0) == 0xE0) {
-        // Kana and kanji, the bulk of a book's text.
-        wide = true;
-#if YOMIKA_WIDE_SSE2
-        if (kHaveSsse3) {
-          const uint8_t* const after = widen_three_byte_runs(s, e, d);
-          if (after != s) {
-            s = after;
-            continue;
-          }
-        }
-#endif
-        do {
-          *d++ = static_cast<uint16_t>((s[0] & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F));
-          s += 3;
-        } while (e - s >= 3 && (s[0] & 0xF0) == 0xE0);
-        continue;
-      }
-      const unsigned b = s[0];
-      if (b < 0x80) {
-        if (e - s >= 8) {
-          uint64_t v;
-          std::memcpy(&v, s, 8);
-          // At least the first byte is ASCII; the run ends at the first byte that is not.
-          widen8(d, v);
-          const uint64_t high = v & kHigh;
-          const auto n = high ? static_cast<std::size_t>(__builtin_ctzll(high)) / 8 : 8;
-          s += n;
-          d += n;
-        } else {
-          *d++ = static_cast<uint16_t>(b);
-          ++s;
-        }
-      } else if (b >= 0xC2 && b < 0xE0 && e - s >= 2) {
-        const auto c = static_cast<uint16_t>((b & 0x1F) << 6 | (s[1] & 0x3F));
-        wide = wide || c >= 0x100;
-        *d++ = c;
-        s += 2;
-      } else if (b >= 0xF0 && b < 0xF5 && e - s >= 4) {
-        const uint32_t c = (b & 0x07) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 | (s[3] & 0x3Fu);
-        *d++ = static_cast<uint16_t>(0xD800 + ((c - 0x10000) >> 10 & 0x3FF));
-        *d++ = static_cast<uint16_t>(0xDC00 + (c & 0x3FF));
-        ++astral;
-        wide = true;
-        s += 4;
-      } else {
-        wide = true;
-        *d++ = 0xFFFD;
-        ++s;
-      }
-    }
-    w_ = d;
-    wide_ = wide;
-    astral_ = astral;
-  }
-
-  Utf16Buffer& buffer_;
-  uint16_t* base_ = nullptr;
-  uint16_t* w_ = nullptr;
-  uint16_t* end_ = nullptr;
-  bool wide_ = false;        // a unit of U+0100 or above was written
-  std::size_t astral_ = 0;  // characters above U+FFFF written
 };
 
 template <class O>
@@ -695,47 +431,11 @@ void render_container_open(ContainerKind kind, uint8_t amount, O& out) {
   }
 }
 
-// The stops of the walk in ascending order, from bit masks of 64-byte blocks made a chunk at a
-// time.
-//
-// PERF: one pass finds every byte that matters, so the text is read once, and the next stop is
-// a count of trailing zeros. Separate searches for line feeds and sentinels and for each
-// character to escape read the text four times; one search per stop still cost a call and a
-// set-up per line and per construct.
-class Stops {
- public:
-  explicit Stops(std::string_view text) : p_(text.data()), n_(text.size()) {}
-
-  // The first stop at or after from, or n.
-  std::size_t next(std::size_t from) {
-    while (from < n_) {
-      const std::size_t block = from / 64;
-      if (block < first_ || block >= first_ + kChunk) load(block);
-      const uint64_t m = masks_[block - first_] & (~uint64_t{0} << (from % 64));
-      if (m) return block * 64 + static_cast<std::size_t>(__builtin_ctzll(m));
-      from = (block + 1) * 64;
-    }
-    return n_;
-  }
-
- private:
-  static constexpr std::size_t kChunk = 64;
-  void load(std::size_t block) {
-    first_ = block;
-    const std::size_t left = (n_ - block * 64 + 63) / 64;
-    scan::any_masks(p_, n_, block * 64, kWalkStops.data(), kWalkStops.size(), left < kChunk ? left : kChunk, masks_);
-  }
-  const char* p_;
-  std::size_t n_;
-  std::size_t first_ = SIZE_MAX / 2;  // no chunk loaded
-  uint64_t masks_[kChunk];
-};
-
 template <class O>
 class Walker {
  public:
   Walker(const ParseResult& r, O& out)
-      : text_(r.normalized), entries_(r), out_(out), stops_(r.normalized) {}
+      : text_(r.normalized), entries_(r), out_(out), stops_(r.normalized, kWalkStops.data(), kWalkStops.size()) {}
 
   void run() {
     const char* p = text_.data();
@@ -982,11 +682,11 @@ void render_result_html(const ParseResult& result, std::string& out) {
   Walker(result, o).run();
 }
 
-Utf16Html render_result_html_utf16(const ParseResult& result, Utf16Buffer& buffer) {
+Utf16Text render_result_html_utf16(const ParseResult& result, Utf16Buffer& buffer) {
   // Kana and kanji take a unit for three bytes; half a unit per byte leaves room for the line
   // markup, and each node's markup takes some 40 to 60 units. Past that the storage grows.
   const std::size_t n = result.normalized.size();
-  WideOut o(buffer, n / 2 + result.node_count * 64 + 64);
+  Utf16Out o(buffer, n / 2 + result.node_count * 64 + 64);
   Walker(result, o).run();
   return o.finish();
 }

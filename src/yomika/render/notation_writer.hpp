@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/syntax/node.hpp"
@@ -16,13 +18,24 @@ namespace yomika::render {
 class NewlineCappedWriter {
  public:
   // Twice the walked text's length: node notation is longer than the one sentinel it replaces.
-  explicit NewlineCappedWriter(std::size_t capacity) { out_.reserve(capacity < 8 ? 8 : capacity); }
+  // `buffer` lends its storage (its bytes are dropped).
+  explicit NewlineCappedWriter(std::size_t capacity, std::string buffer = {}) : out_(std::move(buffer)) {
+    out_.clear();
+    out_.reserve(capacity < 8 ? 8 : capacity);
+  }
 
   // Capped write: a line feed is kept only while at most two stand in a row.
   void write(std::string_view s) {
     if (s.empty()) return;
     const char* p = s.data();
     const std::size_t n = s.size();
+    // PERF: node strings (a base, a reading) are a few characters without a line feed: a test of
+    // two overlapping words settles them, where a search costs a library call.
+    if (n >= 8 && n <= 16 && !has_line_feed_8_16(p, n)) {
+      out_.append(p, n);
+      newlines_ = 0;
+      return;
+    }
     std::size_t from = 0;
     for (;;) {
       std::size_t lf = scan::find_byte(p, n, from, '\n');
@@ -44,6 +57,19 @@ class NewlineCappedWriter {
     }
   }
 
+  // What write does with a text without line feeds, and with one line feed: a walk that finds
+  // the line feeds itself hands them over so.
+  void text(const char* p, std::size_t n) {
+    if (n == 0) return;
+    out_.append(p, n);
+    newlines_ = 0;
+  }
+  void line_feed() {
+    // Saturating at 3 keeps the count meaningful without any overflow on endless blank lines.
+    if (newlines_ < 3) ++newlines_;
+    if (newlines_ <= 2) out_.push_back('\n');
+  }
+
   // A fixed piece without line feeds: written as is and ends any run of line feeds.
   void put(std::string_view piece) {
     out_.append(piece);
@@ -57,10 +83,21 @@ class NewlineCappedWriter {
   void put_number(uint32_t value);
 
   uint32_t newlines() const { return newlines_; }
+  std::size_t size() const { return out_.size(); }
   const std::string& text() const { return out_; }
   std::string take() { return std::move(out_); }
 
  private:
+  // Whether any of the n bytes at p (8 <= n <= 16) is a line feed.
+  static bool has_line_feed_8_16(const char* p, std::size_t n) {
+    constexpr uint64_t kOnes = ~uint64_t{0} / 255;
+    auto zero_byte = [](uint64_t w) { return ((w - kOnes) & ~w & (kOnes * 0x80)) != 0; };
+    uint64_t a, b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+    return zero_byte(a ^ (kOnes * '\n')) || zero_byte(b ^ (kOnes * '\n'));
+  }
+
   std::string out_;
   uint32_t newlines_ = 0;
 };

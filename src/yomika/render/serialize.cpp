@@ -1,6 +1,9 @@
 // The notation serializer: writes a parse result back as notation, each construct in one fixed form.
 #include "yomika/render/serialize.hpp"
 
+#include <iterator>
+#include <vector>
+
 #include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
 #include "yomika/pipeline/lexer/phase0_sanitize.hpp"
@@ -259,14 +262,14 @@ void write_node(const YomikaNode& node, std::size_t adjacent_skip, NewlineCapped
 
 void serialize_node(const YomikaNode& node, NewlineCappedWriter& out) { write_node(node, 0, out); }
 
-std::string serialize(const ParseResult& result) {
+std::string serialize(const ParseResult& result, std::string buffer) {
   const std::string_view text = result.normalized;
   const char* p = text.data();
   const std::size_t n = text.size();
-  NewlineCappedWriter out(2 * n);
+  NewlineCappedWriter out(2 * n, std::move(buffer));
 
-  // One search for the sentinels' lead byte, and text between sentinels is copied in runs. A lead
-  // byte that starts some other character stays in the pending run.
+  // One pass finds the line feeds and the sentinels' lead bytes, and the text between them is
+  // copied in runs. A lead byte that starts some other character stays in the pending run.
   //
   // The source-node table runs parallel to the sentinels (the k-th sentinel is record k), and
   // its spans tell how far the source is already written back by earlier constructs. An
@@ -274,18 +277,40 @@ std::string serialize(const ParseResult& result) {
   // right after that very ruby); writing those bytes again in front of the note would read back
   // as a second construct, one more on every round trip. Only the part past `covered` is text
   // that no earlier construct writes.
+  //
+  // Capping can leave a rule line straight under text (when the blank lines of a block were what
+  // kept them apart); reading the output back would separate them, so it is written in that
+  // separated form already. Every rule line of the output is a line of the text that holds no
+  // sentinel (a construct's notation is never one), so the walk notes where those go, and only
+  // the lines in front of them are read again; a sentinel dropped for want of its entry could
+  // join two pieces of a line into one, and then the whole output is searched.
   std::size_t k = 0;
   uint32_t covered = 0;
   std::size_t pos = 0;
+  std::size_t line = 0;  // where the line of the text being walked starts
+  std::vector<std::size_t> rule_lines;  // where the text's rule lines start in the output
+  bool dropped = false;
+  // The line of the text ends at `end`; `pos` is still its start when it holds no sentinel.
+  auto end_line = [&](std::size_t end) {
+    if (pos == line && lex::is_rule_line(text.substr(line, end - line))) rule_lines.push_back(out.size());
+  };
   RegistryCursor entries(result);
-  std::size_t h = scan::find_byte(p, n, 0, sentinel::kLead);
-  while (h < n) {
-    EntryKind kind = sentinel::kind_at(text, h);
-    if (kind == EntryKind::Absent) {
-      h = scan::find_byte(p, n, h + 1, sentinel::kLead);
+  static constexpr char kStops[] = {'\n', sentinel::kLead};
+  Stops stops(text, kStops, std::size(kStops));
+  for (std::size_t h = stops.next(0); h < n; h = stops.next(h)) {
+    if (p[h] == '\n') {
+      end_line(h);
+      out.text(p + pos, h - pos);
+      out.line_feed();
+      pos = line = ++h;
       continue;
     }
-    out.write(text.substr(pos, h - pos));
+    EntryKind kind = sentinel::kind_at(text, h);
+    if (kind == EntryKind::Absent) {
+      ++h;
+      continue;
+    }
+    out.text(p + pos, h - pos);
     RegistryEntry e = entries.matched(h, kind);
     const SourceNode* rec = k < result.node_count ? &result.nodes[k] : nullptr;
     ++k;
@@ -302,19 +327,21 @@ std::string serialize(const ParseResult& result) {
         out.put(w::kContainerNotes[static_cast<std::size_t>(e.container)].close);
         break;
       case EntryKind::Absent:
-        break;  // no entry, or one of another kind: the sentinel is dropped
+        dropped = true;  // no entry, or one of another kind: the sentinel is dropped
+        break;
     }
     if (rec != nullptr && rec->span.end > covered) covered = rec->span.end;
-    pos = h + sentinel::kLength;
-    h = scan::find_byte(p, n, pos, sentinel::kLead);
+    pos = h = h + sentinel::kLength;
   }
-  out.write(text.substr(pos));
+  end_line(n);
+  out.text(p + pos, n - pos);
 
   std::string written = out.take();
-  // Capping can leave a rule line straight under text (when the blank lines of a block were
-  // what kept them apart); reading the output back would separate them, so it is written in
-  // that separated form already.
-  if (lex::has_rule_line(written)) return lex::separate_rule_lines(written);
+  if (dropped) {
+    lex::separate_rule_lines_in(written);
+  } else {
+    lex::separate_rule_lines_at(written, rule_lines);
+  }
   return written;
 }
 

@@ -7,6 +7,8 @@
 
 namespace yomika::render {
 
-std::string serialize(const ParseResult& result);
+// `buffer` is storage to write into: its bytes are dropped, its capacity is used (a caller that
+// keeps one buffer for many documents writes into memory whose pages are present).
+std::string serialize(const ParseResult& result, std::string buffer = {});
 
 }  // namespace yomika::render

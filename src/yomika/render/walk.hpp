@@ -1,5 +1,6 @@
-// The sentinel walk that the HTML renderer and the notation serializer share: fetching the
-// registry entry of each sentinel they meet (model/sentinel.hpp tells its kind) with the kind check.
+// The sentinel walk that the HTML renderer and the notation serializer share: finding the bytes
+// they stop at, and fetching the registry entry of each sentinel they meet (model/sentinel.hpp
+// tells its kind) with the kind check.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 
 #include "yomika/alloc/fatal.hpp"
 #include "yomika/pipeline/pipeline.hpp"
+#include "yomika/scan/byte_search.hpp"
 #include "yomika/veb/eytzinger.hpp"
 
 namespace yomika::render {
@@ -89,6 +91,46 @@ class RegistryCursor {
   const uint32_t* positions_ = nullptr;
   std::size_t i_;
   std::size_t k_ = 0;  // rank of slot i_ among the keys
+};
+
+// The stops of a walk of the normalized text in ascending order, from bit masks of 64-byte blocks made a chunk at a
+// time.
+//
+// PERF: one pass finds every byte that matters, so the text is read once, and the next stop is
+// a count of trailing zeros. Separate searches for line feeds and sentinels and for each
+// character to escape read the text four times; one search per stop still cost a call and a
+// set-up per line and per construct.
+class Stops {
+ public:
+  // Stops at each of the `count` bytes of `set` (at most eight).
+  Stops(std::string_view text, const char* set, std::size_t count)
+      : p_(text.data()), n_(text.size()), set_(set), count_(count) {}
+
+  // The first stop at or after from, or n.
+  std::size_t next(std::size_t from) {
+    while (from < n_) {
+      const std::size_t block = from / 64;
+      if (block < first_ || block >= first_ + kChunk) load(block);
+      const uint64_t m = masks_[block - first_] & (~uint64_t{0} << (from % 64));
+      if (m) return block * 64 + static_cast<std::size_t>(__builtin_ctzll(m));
+      from = (block + 1) * 64;
+    }
+    return n_;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 64;
+  void load(std::size_t block) {
+    first_ = block;
+    const std::size_t left = (n_ - block * 64 + 63) / 64;
+    scan::any_masks(p_, n_, block * 64, set_, count_, left < kChunk ? left : kChunk, masks_);
+  }
+  const char* p_;
+  std::size_t n_;
+  const char* set_;
+  std::size_t count_;
+  std::size_t first_ = SIZE_MAX / 2;  // no chunk loaded
+  uint64_t masks_[kChunk];
 };
 
 }  // namespace yomika::render

@@ -153,17 +153,23 @@ void for_each_rule_line(std::string_view text, F&& f) {
   }
 }
 
+// Whether the line that starts at `start` of the text at p has a preceding line that is not
+// blank: a rule line there gets a line feed in front of it.
+bool follows_text(const char* p, const char* start) {
+  if (start == p) return false;      // the first line has no preceding line
+  const char* prev_end = start - 1;  // its line feed
+  const void* lf = prev_end > p ? memrchr(p, '\n', static_cast<std::size_t>(prev_end - p)) : nullptr;
+  const char* prev = lf ? static_cast<const char*>(lf) + 1 : p;
+  return !is_blank_line(prev, prev_end);
+}
+
 // Where separate_rule_lines inserts its line feeds: before every rule line that has a preceding
 // line which is not blank.
 std::vector<std::size_t> rule_line_insertions(std::string_view text) {
   std::vector<std::size_t> at;
   const char* p = text.data();
   for_each_rule_line(text, [&](const char* start, const char*) {
-    if (start == p) return true;  // the first line has no preceding line
-    const char* prev_end = start - 1;  // its line feed
-    const void* lf = prev_end > p ? memrchr(p, '\n', static_cast<std::size_t>(prev_end - p)) : nullptr;
-    const char* prev = lf ? static_cast<const char*>(lf) + 1 : p;
-    if (!is_blank_line(prev, prev_end)) at.push_back(static_cast<std::size_t>(start - p));
+    if (follows_text(p, start)) at.push_back(static_cast<std::size_t>(start - p));
     return true;
   });
   return at;
@@ -195,6 +201,21 @@ bool has_rule_line(std::string_view text) {
 }
 
 std::string separate_rule_lines(std::string_view text) { return insert_line_feeds(text, rule_line_insertions(text)); }
+
+void separate_rule_lines_in(std::string& text) {
+  const std::vector<std::size_t> at = rule_line_insertions(text);
+  if (!at.empty()) text = insert_line_feeds(text, at);
+}
+
+void separate_rule_lines_at(std::string& text, const std::vector<std::size_t>& rule_lines) {
+  std::vector<std::size_t> at;
+  for (std::size_t start : rule_lines) {
+    if (start <= text.size() && follows_text(text.data(), text.data() + start)) at.push_back(start);
+  }
+  if (!at.empty()) text = insert_line_feeds(text, at);
+}
+
+bool is_rule_line(std::string_view line) { return is_rule_line(line.data(), line.data() + line.size()); }
 
 namespace {
 
