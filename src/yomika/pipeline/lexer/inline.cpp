@@ -148,10 +148,21 @@ Hit classify_heading_hint(Context& cx, const QuotedReference& ref) {
     }
   }
   if (level == 0) return {};
+  for (uint32_t i = 0; i < ref.size(); ++i) {
+    if (!resolve(cx, ref.target(i), ref.bracket_start).occurs) return {};
+  }
+  // PERF: a hint names one target, a piece of the text the interner answers with itself; only
+  // joined targets are made up elsewhere and need the interner's table (whose first use clears
+  // half a byte per byte of the text: a hundredth of a parse of a book with one hint).
+  if (ref.size() == 1) {
+    const Span t = ref.target(0);
+    if (t.start >= t.end) return {};
+    return Hit{true, syntax::make_heading_hint(cx.in, bytes(cx, t.start, t.end), level),
+               Span{ref.bracket_start, ref.bracket_end}};
+  }
   std::string joined;
   for (uint32_t i = 0; i < ref.size(); ++i) {
-    Span t = ref.target(i);
-    if (!resolve(cx, t, ref.bracket_start).occurs) return {};
+    const Span t = ref.target(i);
     joined.append(bytes(cx, t.start, t.end));
   }
   if (joined.empty()) return {};
