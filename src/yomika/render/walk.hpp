@@ -108,28 +108,36 @@ class Stops {
 
   // The first stop at or after from, or n.
   std::size_t next(std::size_t from) {
-    while (from < n_) {
-      const std::size_t block = from / 64;
-      if (block < first_ || block >= first_ + kChunk) load(block);
-      const uint64_t m = masks_[block - first_] & (~uint64_t{0} << (from % 64));
-      if (m) return block * 64 + static_cast<std::size_t>(__builtin_ctzll(m));
-      from = (block + 1) * 64;
+    if (from >= n_) return n_;
+    std::size_t block = from / 64;
+    std::size_t i = block - first_;  // wraps around below the chunk: one comparison for both sides
+    uint64_t m;
+    if (i >= loaded_) i = load(block);
+    m = masks_[i] & (~uint64_t{0} << (from % 64));
+    while (m == 0) {
+      if (++block * 64 >= n_) return n_;
+      if (++i >= loaded_) i = load(block);
+      m = masks_[i];
     }
-    return n_;
+    return block * 64 + static_cast<std::size_t>(__builtin_ctzll(m));
   }
 
  private:
   static constexpr std::size_t kChunk = 64;
-  void load(std::size_t block) {
+  // Loads the chunk that starts at `block` and returns its first index, 0.
+  std::size_t load(std::size_t block) {
     first_ = block;
     const std::size_t left = (n_ - block * 64 + 63) / 64;
-    scan::any_masks(p_, n_, block * 64, set_, count_, left < kChunk ? left : kChunk, masks_);
+    loaded_ = left < kChunk ? left : kChunk;
+    scan::any_masks(p_, n_, block * 64, set_, count_, loaded_, masks_);
+    return 0;
   }
   const char* p_;
   std::size_t n_;
   const char* set_;
   std::size_t count_;
-  std::size_t first_ = SIZE_MAX / 2;  // no chunk loaded
+  std::size_t first_ = 0;   // the first block of the chunk loaded
+  std::size_t loaded_ = 0;  // its blocks; none at first
   uint64_t masks_[kChunk];
 };
 
