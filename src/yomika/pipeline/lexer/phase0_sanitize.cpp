@@ -112,14 +112,23 @@ bool contains_tortoise_open(std::string_view text) {
 // Calls f(offset, code point) for every sentinel character in the text, in ascending order. Their
 // lead byte is rare in Japanese text (it leads only private-use characters), so the byte search
 // mostly runs to the end without a hit.
+//
+// PERF: where one private-use character follows another (a hostile text of nothing else), the
+// next lead byte is read where it must stand rather than searched for: a search per character
+// was a tenth of every call on such a text.
 template <class F>
 void for_each_sentinel(std::string_view text, F&& f) {
   const char* p = text.data();
   std::size_t n = text.size();
-  for (std::size_t i = scan::find_byte(p, n, 0, sentinel::kLead); i < n;
-       i = scan::find_byte(p, n, i + 1, sentinel::kLead)) {
+  auto lead = [&](std::size_t i) { return p[i] == sentinel::kLead; };
+  for (std::size_t i = scan::find_byte(p, n, 0, sentinel::kLead); i < n;) {
     const EntryKind kind = sentinel::kind_at(text, i);
     if (kind != EntryKind::Absent) f(i, sentinel::code_point(kind));
+    if (i + 3 < n && !lead(i + 1) && !lead(i + 2) && lead(i + 3)) {
+      i += 3;
+    } else {
+      i = scan::find_byte(p, n, i + 1, sentinel::kLead);
+    }
   }
 }
 
