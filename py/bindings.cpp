@@ -1,8 +1,9 @@
 // The Python module yomika_py: the function parse_to_html and the class Document.
 //
 // This file only converts: it reads the caller's str as UTF-8, hands the bytes to the pipeline,
-// and turns the results back into str or int (the HTML of a str of wider characters comes from
-// the renderer as UTF-16). No parsing logic lives here, and no Python object reaches the core.
+// and turns the results back into str or int (the HTML and the notation of a str of wider
+// characters become UTF-16 first, through the core's UTF-16 writer). No parsing logic lives here,
+// and no Python object reaches the core.
 // Every conversion works on the str's own storage (py/transcode.hpp) rather than through the
 // interpreter's UTF-8 codec, which cost more than the parse itself. The
 // module has one execution step, which creates the Document type (once per process) and adds
@@ -337,17 +338,17 @@ void keep_utf16(Utf16Store&& units) {
   if (units.bytes() <= kKeptOutput && units.bytes() > t_utf16.bytes()) t_utf16 = std::move(units);
 }
 
-// The str of the UTF-16 HTML, in the narrowest width that holds its characters, as every str must
+// The str of a UTF-16 text, in the narrowest width that holds its characters, as every str must
 // be.
-PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Text& html) {
-  if (html.astral) {
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units - html.astral), 0x10FFFF);
-    if (str) yomika_py::transcode::utf16_to_ucs4(data, html.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
+PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Text& text) {
+  if (text.astral) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.units - text.astral), 0x10FFFF);
+    if (str) yomika_py::transcode::utf16_to_ucs4(data, text.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
     return str;
   }
-  if (html.latin1) return PyUnicode_FromKindAndData(PyUnicode_2BYTE_KIND, data, static_cast<Py_ssize_t>(html.units));
-  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(html.units), 0xFFFF);
-  if (str) std::memcpy(PyUnicode_DATA(str), data, html.units * 2);
+  if (text.latin1) return PyUnicode_FromKindAndData(PyUnicode_2BYTE_KIND, data, static_cast<Py_ssize_t>(text.units));
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.units), 0xFFFF);
+  if (str) std::memcpy(PyUnicode_DATA(str), data, text.units * 2);
   return str;
 }
 
@@ -358,9 +359,15 @@ PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Text& ht
 PyObject* str_from_text(std::string_view bytes, int source_kind) {
   if (source_kind == PyUnicode_1BYTE_KIND) return str_from(bytes);
   Utf16Store units = std::move(t_utf16);
-  yomika::render::Utf16Out out(units, bytes.size());
-  out.put(bytes.data(), bytes.size());
-  PyObject* str = str_of_utf16(units.data(), out.finish());
+  yomika::render::Utf16Text text;
+  try {
+    yomika::render::Utf16Out out(units, bytes.size());
+    out.put(bytes.data(), bytes.size());
+    text = out.finish();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  PyObject* str = str_of_utf16(units.data(), text);
   keep_utf16(std::move(units));
   return str;
 }

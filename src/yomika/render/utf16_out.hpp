@@ -48,7 +48,8 @@ const uint8_t* widen_three_byte_runs(const uint8_t* s, const uint8_t* e, uint16_
 // three-byte characters. Everything put is well-formed UTF-8.
 class Utf16Out {
  public:
-  Utf16Out(Utf16Buffer& buffer, std::size_t units) : buffer_(buffer) { make_room(units); }
+  // Room for `units` units at first: a text of that many bytes fits without growing.
+  Utf16Out(Utf16Buffer& buffer, std::size_t units) : buffer_(buffer) { make_room(units + kSpare); }
   Utf16Out(const Utf16Out&) = delete;
   Utf16Out& operator=(const Utf16Out&) = delete;
 
@@ -191,6 +192,12 @@ class Utf16Out {
         s += 2;
       } else if (b >= 0xF0 && b < 0xF5 && e - s >= 4) {
         const uint32_t c = (b & 0x07) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 | (s[3] & 0x3Fu);
+        if (c < 0x10000 || c > 0x10FFFF) {
+          wide = true;
+          *d++ = 0xFFFD;
+          ++s;
+          continue;
+        }
         *d++ = static_cast<uint16_t>(0xD800 + ((c - 0x10000) >> 10 & 0x3FF));
         *d++ = static_cast<uint16_t>(0xDC00 + (c & 0x3FF));
         ++astral;
