@@ -54,7 +54,8 @@ __attribute__((target("ssse3"))) inline __m128i load_short(const uint8_t* s, std
 // The characters of up to five three-byte characters at the start of v, as 16-bit lanes, and in
 // `n` how many of them are well-formed from the first on.
 __attribute__((target("ssse3"))) inline __m128i three_byte_lanes(__m128i v, unsigned& n) {
-  const __m128i shape_mask = _mm_setr_epi8(-16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, 0);
+  const __m128i shape_mask =
+      _mm_setr_epi8(-16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, -16, -64, -64, 0);
   const __m128i shape =
       _mm_setr_epi8(-32, -128, -128, -32, -128, -128, -32, -128, -128, -32, -128, -128, -32, -128, -128, 0);
   // Lanes of (lead << 8 | middle), and of the last byte.
@@ -80,7 +81,8 @@ __attribute__((target("ssse3"))) const uint8_t* widen_runs_ssse3(const uint8_t* 
   uint16_t* d = out;
   unsigned n;
   while (e - s >= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), three_byte_lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), n));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), three_byte_lanes(v, n));
     if (n == 5) {
       d += 5;
       s += 15;
@@ -98,6 +100,7 @@ __attribute__((target("ssse3"))) const uint8_t* widen_runs_ssse3(const uint8_t* 
   out = d;
   return s;
 }
+
 bool detect_ssse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
