@@ -295,40 +295,18 @@ PyObject* str_from(std::string_view bytes) {
 // from fresh pages on every call.
 class Utf16Store final : public yomika::render::Utf16Buffer {
  public:
-  Utf16Store() = default;
-  Utf16Store(Utf16Store&& o) noexcept : data_(std::exchange(o.data_, nullptr)), cap_(std::exchange(o.cap_, 0)) {}
-  Utf16Store& operator=(Utf16Store&& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(cap_, o.cap_);
-    return *this;
-  }
-  ~Utf16Store() { std::free(data_); }
-
   std::span<uint16_t> grow(std::size_t kept, std::size_t units) override {
-    if (units > cap_) {
-      if (units > SIZE_MAX / 2) throw std::bad_alloc();
-      uint16_t* grown;
-      if (kept == 0) {
-        std::free(std::exchange(data_, nullptr));
-        cap_ = 0;
-        grown = static_cast<uint16_t*>(std::malloc(units * 2));
-      } else {
-        grown = static_cast<uint16_t*>(std::realloc(data_, units * 2));
-      }
-      if (!grown) throw std::bad_alloc();
-      data_ = grown;
-      cap_ = units;
-      yomika::advise_huge_pages(data_, cap_ * 2, kFreshMappingBytes);
-    }
-    return {data_, cap_};
+    const std::size_t before = block_.bytes();
+    if (units > SIZE_MAX / 2 || !block_.try_grow(units * 2, kept * 2)) throw std::bad_alloc();
+    if (block_.bytes() != before) yomika::advise_huge_pages(block_.data(), block_.bytes(), kFreshMappingBytes);
+    return {static_cast<uint16_t*>(block_.data()), block_.bytes() / 2};
   }
 
-  const uint16_t* data() const { return data_; }
-  std::size_t bytes() const { return cap_ * 2; }
+  const uint16_t* data() const { return static_cast<const uint16_t*>(block_.data()); }
+  std::size_t bytes() const { return block_.bytes(); }
 
  private:
-  uint16_t* data_ = nullptr;
-  std::size_t cap_ = 0;
+  yomika::GrowBlock block_;
 };
 
 thread_local Utf16Store t_utf16;

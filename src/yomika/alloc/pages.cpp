@@ -74,32 +74,38 @@ ZeroedPages::ZeroedPages(std::size_t bytes) {
 }
 
 void GrowBlock::grow(std::size_t bytes, std::size_t used) {
-  if (bytes <= bytes_) return;
+  if (!try_grow(bytes, used)) alloc_failed(bytes);
+}
+
+bool GrowBlock::try_grow(std::size_t bytes, std::size_t used) {
+  if (bytes <= bytes_) return true;
 #if defined(__linux__) && defined(MREMAP_MAYMOVE)
   if (bytes >= kMapGrowth) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (bytes > SIZE_MAX - page) return false;
     bytes = (bytes + page - 1) & ~(page - 1);
     void* p;
     if (mapped_) {
       p = mremap(data_, bytes_, bytes, MREMAP_MAYMOVE);
-      if (p == MAP_FAILED) alloc_failed(bytes);
+      if (p == MAP_FAILED) return false;
     } else {
       p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (p == MAP_FAILED) alloc_failed(bytes);
+      if (p == MAP_FAILED) return false;
       if (used) std::memcpy(p, data_, used);
       std::free(data_);
       mapped_ = true;
     }
     data_ = p;
     bytes_ = bytes;
-    return;
+    return true;
   }
 #endif
   (void)used;
   void* p = std::realloc(data_, bytes);
-  if (p == nullptr) alloc_failed(bytes);
+  if (p == nullptr) return false;
   data_ = p;
   bytes_ = bytes;
+  return true;
 }
 
 void GrowBlock::shrink(std::size_t bytes) {

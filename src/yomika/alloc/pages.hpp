@@ -87,6 +87,8 @@ class GrowBlock : public OwnedBlock {
  public:
   // Grows to at least `bytes`, keeping the first `used` bytes. Failure to allocate is fatal.
   void grow(std::size_t bytes, std::size_t used);
+  // The same for a caller that reports the failure itself: false, with the block as it was.
+  bool try_grow(std::size_t bytes, std::size_t used);
   // Gives back what lies beyond the first `bytes` of a mapped block (nothing of a heap block).
   void shrink(std::size_t bytes);
 };

@@ -337,11 +337,8 @@ std::string serialize(const ParseResult& result, std::string buffer) {
   out.text(p + pos, n - pos);
 
   std::string written = out.take();
-  if (dropped) {
-    lex::separate_rule_lines_in(written);
-  } else {
-    lex::separate_rule_lines_at(written, rule_lines);
-  }
+  if (dropped) return lex::separate_rule_lines(written);
+  lex::separate_rule_lines_at(written, rule_lines);
   return written;
 }
 

@@ -211,11 +211,6 @@ bool has_rule_line(std::string_view text) {
 
 std::string separate_rule_lines(std::string_view text) { return insert_line_feeds(text, rule_line_insertions(text)); }
 
-void separate_rule_lines_in(std::string& text) {
-  const std::vector<std::size_t> at = rule_line_insertions(text);
-  if (!at.empty()) text = insert_line_feeds(text, at);
-}
-
 void separate_rule_lines_at(std::string& text, const std::vector<std::size_t>& rule_lines) {
   std::vector<std::size_t> at;
   for (std::size_t start : rule_lines) {
