@@ -298,7 +298,7 @@ class Utf16Store final : public yomika::render::Utf16Buffer {
   std::span<uint16_t> grow(std::size_t kept, std::size_t units) override {
     const std::size_t before = block_.bytes();
     if (units > SIZE_MAX / 2 || !block_.try_grow(units * 2, kept * 2)) throw std::bad_alloc();
-    if (block_.bytes() != before) yomika::advise_huge_pages(block_.data(), block_.bytes(), kFreshMappingBytes);
+    if (block_.bytes() != before) block_.advise_huge_pages(kFreshMappingBytes);
     return {static_cast<uint16_t*>(block_.data()), block_.bytes() / 2};
   }
 

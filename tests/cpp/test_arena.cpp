@@ -1,6 +1,7 @@
 // Arena: bump allocation, in-place growth of the last allocation, reset keeping the first block.
 #include "testing.hpp"
 #include "yomika/alloc/arena.hpp"
+#include "yomika/alloc/pages.hpp"
 
 using yomika::Arena;
 using yomika::ArenaVec;
@@ -65,4 +66,26 @@ TEST(arena_scratch_from_the_top) {
   CHECK_EQ(a.capacity(), std::size_t{4096});
   CHECK(a.alloc(4000, 8) != nullptr);
   CHECK_EQ(a.capacity(), std::size_t{4096});
+}
+
+// A mapped GrowBlock keeps its bytes however it grows: also after huge pages were asked for over
+// all of it or over a part (a part splits the mapping in the system's books, which a move of the
+// whole mapping in one piece does not accept).
+TEST(grow_block_grows_after_huge_page_advice) {
+  enum class Advice { None, Whole, Part };
+  for (Advice advice : {Advice::None, Advice::Whole, Advice::Part}) {
+    yomika::GrowBlock b;
+    const std::size_t first = std::size_t{40} << 20;
+    CHECK(b.try_grow(first, 0));
+    auto* p = static_cast<unsigned char*>(b.data());
+    for (std::size_t i = 0; i < first; i += 4096) p[i] = static_cast<unsigned char>(i / 4096);
+    if (advice == Advice::Whole) b.advise_huge_pages();
+    if (advice == Advice::Part) yomika::advise_huge_pages(p + 12345, first - 23456, 0);
+    CHECK(b.try_grow(3 * first, first));
+    CHECK(b.bytes() >= 3 * first);
+    p = static_cast<unsigned char*>(b.data());
+    bool kept = true;
+    for (std::size_t i = 0; i < first && kept; i += 4096) kept = p[i] == static_cast<unsigned char>(i / 4096);
+    CHECK(kept);
+  }
 }

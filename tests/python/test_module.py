@@ -231,6 +231,25 @@ def test_refused_memory_raises_memory_error():
     assert result.stdout == "['MemoryError', 'MemoryError', 'MemoryError']\nstill works\n"
 
 
+def test_html_outgrows_its_first_storage():
+    # A text held in two bytes per character has its HTML written into storage sized from the
+    # text (here tens of megabytes, given huge pages) that grows as the markup outgrows it, and
+    # the next call grows the storage kept from this one. Run apart: a failure there ends the
+    # process.
+    result = run_python(
+        """
+        import yomika_py
+
+        body = ("a" * 99 + "\\n") * 340_000
+        for text in (body + "漢", body * 2 + "漢"):
+            print(yomika_py.parse_to_html(text).replace("漢", "x") == yomika_py.parse_to_html(text[:-1] + "x"))
+        print(yomika_py.Document(text).serialize() == text)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "True\nTrue\nTrue\n"
+
+
 @pytest.mark.slow
 def test_source_over_four_gib():
     # About 12 GiB are touched (the str, the document's copy, the arena's copy); asked at run

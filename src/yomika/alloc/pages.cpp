@@ -84,15 +84,18 @@ bool GrowBlock::try_grow(std::size_t bytes, std::size_t used) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     if (bytes > SIZE_MAX - page) return false;
     bytes = (bytes + page - 1) & ~(page - 1);
-    void* p;
-    if (mapped_) {
-      p = mremap(data_, bytes_, bytes, MREMAP_MAYMOVE);
-      if (p == MAP_FAILED) return false;
-    } else {
+    void* p = mapped_ ? mremap(data_, bytes_, bytes, MREMAP_MAYMOVE) : MAP_FAILED;
+    if (p == MAP_FAILED) {
+      // A heap block, or a mapping the system will not move in one piece (advice over a part of
+      // it split it): the bytes kept are copied into a fresh mapping.
       p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (p == MAP_FAILED) return false;
       if (used) std::memcpy(p, data_, used);
-      std::free(data_);
+      if (mapped_) {
+        munmap(data_, bytes_);
+      } else {
+        std::free(data_);
+      }
       mapped_ = true;
     }
     data_ = p;
@@ -106,6 +109,14 @@ bool GrowBlock::try_grow(std::size_t bytes, std::size_t used) {
   data_ = p;
   bytes_ = bytes;
   return true;
+}
+
+void GrowBlock::advise_huge_pages(std::size_t at_least) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (mapped_ && bytes_ >= at_least && bytes_ >= kHugePage) madvise(data_, bytes_, MADV_HUGEPAGE);
+#else
+  (void)at_least;
+#endif
 }
 
 void GrowBlock::shrink(std::size_t bytes) {

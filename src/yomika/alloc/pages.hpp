@@ -89,6 +89,10 @@ class GrowBlock : public OwnedBlock {
   void grow(std::size_t bytes, std::size_t used);
   // The same for a caller that reports the failure itself: false, with the block as it was.
   bool try_grow(std::size_t bytes, std::size_t used);
+  // Asks for huge pages over the whole of a mapped block of at least `at_least` bytes (nothing for
+  // a heap block). Advice over a part of it would split the mapping, and a split mapping cannot
+  // be moved whole when it grows.
+  void advise_huge_pages(std::size_t at_least = kHugeAdviceMin);
   // Gives back what lies beyond the first `bytes` of a mapped block (nothing of a heap block).
   void shrink(std::size_t bytes);
 };
