@@ -139,22 +139,16 @@ int main(int argc, char** argv) {
                     yomika::lex::build_tokens(copy, arena, toks, refusal);
                     return yomika::pair_brackets(toks, arena, d).events.size;
                   })});
-  // The road parse_document takes: Phase 0 written straight into the arena, then tokens and
-  // pairing a piece at a time.
+  // The road parse_document takes: Phase 0 written straight into the arena, then the tokens
+  // paired as they are cut, a piece at a time.
   rows.push_back({"front end as parsed (sanitize_into, pieces)", best_seconds([&] {
                     arena.reset();
                     yomika::Diagnostics d;
                     std::string_view copy = yomika::lex::sanitize_into(text, arena, d);
-                    yomika::lex::Token tokens[512];
-                    std::vector<yomika::PairedEvent> events;
                     yomika::PairingStream pairing(d);
                     yomika::lex::TokenStream stream(copy);
                     std::size_t total = 0;
-                    while (const std::size_t got = stream.next(tokens, 512)) {
-                      events.clear();
-                      pairing.pair(tokens, got, events);
-                      total += events.size();
-                    }
+                    while (const std::size_t got = pairing.pair_next(stream, 512).size()) total += got;
                     return total;
                   })});
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,8 +199,9 @@ TEST(accent_edits_cover_exactly_the_marked_contents) {
   }
 }
 
-// Tokens and pairing a piece at a time, as the pipeline runs them, give the tokens, events, pairs
-// and diagnostics of the whole stream: pieces of every size down to one block's room, brackets
+// Tokens a piece at a time, and tokens paired as they are cut a piece of events at a time (as the
+// pipeline runs them), give the tokens, events, pairs and diagnostics of the whole stream: pieces
+// of every size down to one block's room or one event, brackets
 // left open at the end and at line feeds (more Unclosed events than a piece has tokens), and
 // texts longer than one scanned chunk.
 TEST(pairing_a_piece_at_a_time_matches_pairing) {
@@ -223,13 +225,19 @@ TEST(pairing_a_piece_at_a_time_matches_pairing) {
     yomika::Paired p1 = yomika::pair_brackets(t1, a1, d1);
 
     std::vector<yomika::lex::Token> t2;
+    yomika::lex::TokenStream tokens(s);
+    std::vector<yomika::lex::Token> piece(yomika::lex::TokenStream::kMinRoom + rng() % 300);
+    while (const std::size_t got = tokens.next(piece.data(), piece.size()))
+      t2.insert(t2.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
+
     std::vector<yomika::PairedEvent> e2;
     yomika::PairingStream pairing(d2);
     yomika::lex::TokenStream stream(s);
-    std::vector<yomika::lex::Token> piece(yomika::lex::TokenStream::kMinRoom + rng() % 300);
-    while (const std::size_t got = stream.next(piece.data(), piece.size())) {
-      t2.insert(t2.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
-      pairing.pair(piece.data(), got, e2);
+    const std::size_t events_a_piece = 1 + rng() % 600;
+    for (;;) {
+      const std::span<const yomika::PairedEvent> got = pairing.pair_next(stream, events_a_piece);
+      if (got.empty()) break;
+      e2.insert(e2.end(), got.begin(), got.end());
     }
     while (!pairing.finish(e2, 1 + rng() % 4)) {
     }

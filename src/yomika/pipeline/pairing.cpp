@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "yomika/alloc/pages.hpp"
@@ -120,48 +121,105 @@ struct PairingStream::State {
     emit(PairedEvent{EventTag::Unclosed, static_cast<uint8_t>(open.kind), open.start, open.end()});
   }
 
+  // One token's events, in order, to `emit`.
+  template <class Emit>
+  void text(uint32_t s, uint32_t e, Emit& emit) {
+    emit(PairedEvent{EventTag::Text, 0, s, e});
+  }
+  template <class Emit>
+  void line_feed(uint32_t at, Emit& emit) {
+    if (stack.line_bounded() != 0) unwind_line(emit);
+    emit(PairedEvent{EventTag::Newline, 0, at, at + 1});
+  }
+  template <class Emit>
+  void trigger(TriggerKind kind, uint32_t s, uint32_t e, Emit& emit) {
+    const TriggerRole r = kRoles[static_cast<uint8_t>(kind)];
+    if (r.role == Role::Plain) {
+      emit(PairedEvent{EventTag::Trigger, static_cast<uint8_t>(kind), s, e});
+    } else if (r.role == Role::Open) {
+      stack.push(OpenEntry{s, r.pair, static_cast<uint8_t>(e - s)});
+      emit(PairedEvent{EventTag::PairOpen, static_cast<uint8_t>(r.pair), s, e});
+    } else if (!stack.empty() && stack.top().kind == r.pair) {
+      const OpenEntry open = stack.top();
+      stack.pop();
+      pairs.push_back(BracketPair{open.start, open.end(), s, e, r.pair});
+      emit(PairedEvent{EventTag::PairClose, static_cast<uint8_t>(r.pair), s, e});
+    } else {
+      diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnmatchedClose, r.pair, s, e));
+      emit(PairedEvent{EventTag::StrayClose, static_cast<uint8_t>(r.pair), s, e});
+    }
+  }
+
   // The pass itself over `count` tokens: every event goes to `emit`, in order.
   template <class Emit>
   void pair(const lex::Token* tokens, std::size_t count, Emit&& emit) {
     for (std::size_t i = 0; i < count; ++i) {
       const lex::Token& t = tokens[i];
       switch (t.tag) {
-        case lex::TokenTag::Text:
-          emit(PairedEvent{EventTag::Text, 0, t.start, t.end});
-          break;
-        case lex::TokenTag::LineFeed:
-          if (stack.line_bounded() != 0) unwind_line(emit);
-          emit(PairedEvent{EventTag::Newline, 0, t.start, t.start + 1});
-          break;
-        default: {
-          const TriggerRole r = kRoles[static_cast<uint8_t>(t.kind)];
-          if (r.role == Role::Plain) {
-            emit(PairedEvent{EventTag::Trigger, static_cast<uint8_t>(t.kind), t.start, t.end});
-          } else if (r.role == Role::Open) {
-            stack.push(OpenEntry{t.start, r.pair, static_cast<uint8_t>(t.end - t.start)});
-            emit(PairedEvent{EventTag::PairOpen, static_cast<uint8_t>(r.pair), t.start, t.end});
-          } else if (!stack.empty() && stack.top().kind == r.pair) {
-            const OpenEntry open = stack.top();
-            stack.pop();
-            pairs.push_back(BracketPair{open.start, open.end(), t.start, t.end, r.pair});
-            emit(PairedEvent{EventTag::PairClose, static_cast<uint8_t>(r.pair), t.start, t.end});
-          } else {
-            diagnostics.push_back(bracket_diagnostic(DiagnosticKind::UnmatchedClose, r.pair, t.start, t.end));
-            emit(PairedEvent{EventTag::StrayClose, static_cast<uint8_t>(r.pair), t.start, t.end});
-          }
-          break;
-        }
+        case lex::TokenTag::Text: text(t.start, t.end, emit); break;
+        case lex::TokenTag::LineFeed: line_feed(t.start, emit); break;
+        default: trigger(t.kind, t.start, t.end, emit); break;
       }
     }
   }
+
+  // The events of the fused pass, written in place; see pair_next.
+  std::vector<PairedEvent> cut;
 };
 
-PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}}) {}
+namespace {
+
+// Takes the token stream's tokens as it cuts them and writes their events straight into `out`,
+// kept between calls. A block's tokens make at most two events per byte of it, but the line feeds
+// in it may close any number of openers, so every write makes sure of its slot (a test that never
+// fails but on a hostile line).
+class EventSink {
+ public:
+  EventSink(PairingStream::State& st, std::vector<PairedEvent>& out, std::size_t piece)
+      : st_(st), out_(out), w_(out.data()), room_(out.size()), piece_(piece) {}
+
+  bool take_block() const { return size_ < piece_; }
+  bool take_one() const { return true; }
+  // PERF: whether a gap precedes a token is a coin toss in prose, so the text event is always
+  // written and kept only when non-empty, as the token stream does with its text tokens.
+  void text(uint32_t s, uint32_t e) {
+    if (size_ == room_) [[unlikely]] grow();
+    w_[size_] = PairedEvent{EventTag::Text, 0, s, e};
+    size_ += s < e;
+  }
+  void line_feed(uint32_t at) { st_.line_feed(at, *this); }
+  void trigger(scan::TriggerKind kind, uint32_t s, uint32_t e) { st_.trigger(kind, s, e, *this); }
+  void operator()(const PairedEvent& ev) {
+    if (size_ == room_) [[unlikely]] grow();
+    w_[size_++] = ev;
+  }
+
+  std::size_t size() const { return size_; }
+
+ private:
+  __attribute__((noinline)) void grow() {
+    out_.resize(2 * room_ + 64);
+    w_ = out_.data();
+    room_ = out_.size();
+  }
+  PairingStream::State& st_;
+  std::vector<PairedEvent>& out_;
+  PairedEvent* w_;
+  std::size_t room_;
+  std::size_t size_ = 0;
+  const std::size_t piece_;
+};
+
+}  // namespace
+
+PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}, {}}) {}
 PairingStream::~PairingStream() = default;
 
-void PairingStream::pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events) {
-  events.reserve(events.size() + count);
-  st_->pair(tokens, count, [&](const PairedEvent& e) { events.push_back(e); });
+std::span<const PairedEvent> PairingStream::pair_next(lex::TokenStream& stream, std::size_t piece) {
+  if (st_->cut.size() < piece + 4 * 64) st_->cut.resize(piece + 4 * 64);
+  EventSink sink(*st_, st_->cut, piece);
+  stream.drive(sink);
+  return {st_->cut.data(), sink.size()};
 }
 
 void PairingStream::pair(const lex::Token* tokens, std::size_t count) {
@@ -183,7 +241,7 @@ Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, Diagnosti
   Paired out;
   // Every token becomes exactly one event; only Unclosed events can go past this.
   out.events.reserve(arena, tokens.size + 4);
-  PairingStream::State st{diagnostics, {}, {}};
+  PairingStream::State st{diagnostics, {}, {}, {}};
   auto emit = [&](const PairedEvent& e) { out.events.push_back(arena, e); };
   st.pair(tokens.data, tokens.size, emit);
   st.unwind_all(emit);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "yomika/alloc/arena.hpp"
@@ -57,10 +58,12 @@ class PairingStream {
   PairingStream(const PairingStream&) = delete;
   PairingStream& operator=(const PairingStream&) = delete;
 
-  // Appends the events of the next `count` tokens to `events`.
-  void pair(const lex::Token* tokens, std::size_t count, std::vector<PairedEvent>& events);
-  // The same for a caller that needs only the pairs and the diagnostics.
+  // Pairs the next `count` tokens, for a caller that needs only the pairs and the diagnostics.
   void pair(const lex::Token* tokens, std::size_t count);
+  // Cuts and pairs the next piece of `stream` in one pass, no token stored between the two: about
+  // `piece` events (more by a block's worth at most), valid until the next call; none once the
+  // stream is done.
+  std::span<const PairedEvent> pair_next(lex::TokenStream& stream, std::size_t piece);
   // Appends the Unclosed events of the openers still open when the tokens end, at most `most`
   // of them a call; true once every one is out.
   bool finish(std::vector<PairedEvent>& events, std::size_t most);
@@ -72,7 +75,11 @@ class PairingStream {
 
  private:
   friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, Diagnostics&);
+
+ public:
   struct State;
+
+ private:
   std::unique_ptr<State> st_;
 };
 

@@ -24,7 +24,7 @@ bool reserve_arena(Arena& arena, uint64_t source_len) {
 
 namespace {
 
-constexpr std::size_t kPiece = 512;  // tokens: 6 KiB, their events as much again
+constexpr std::size_t kPiece = 512;  // events (or tokens): 6 KiB
 
 // A parse starts over in the document's arena: no result survives a call, so the previous
 // parse's memory is reused rather than kept.
@@ -45,25 +45,25 @@ void keep_sanitized(std::string_view sanitized, ParseResult& out) {
   out.sanitized_len = static_cast<uint32_t>(sanitized.size());
 }
 
-// PERF NOTES. Tokens, pairing and assembly run a piece of the text at a time: the tokens of a
-// few kilobytes are paired and their events assembled before the next piece is cut, so that the
-// text, its tokens and its events are read back from the first-level cache, and no array of
-// tokens or events as long as the document is ever built (on the corpus that array was 0.7
-// bytes per source byte, and with it a parse outgrew the arena's first block).
+// PERF NOTES. Tokens, pairing and assembly run a piece of the text at a time: the events of a
+// few kilobytes are assembled before the next piece is cut, so that the text and its events are
+// read back from the first-level cache, and no array of tokens or events as long as the document
+// is ever built (on the corpus that array was 0.7 bytes per source byte, and with it a parse
+// outgrew the arena's first block). The tokens are paired as they are cut, never stored: a
+// token array between the two stages, written and read back with its kind tested again, was 3
+// to 4 % of a parse of a book.
 bool parse_after_sanitize(std::string_view sanitized, Arena& arena, Diagnostics&& diagnostics,
                           ParseResult& out, std::string& refusal) {
   if (!fits_offsets(sanitized, refusal)) return false;
-  lex::Token tokens[kPiece];
-  std::vector<PairedEvent> events;
-  events.reserve(kPiece + 16);
   PairingStream pairing(diagnostics);
   Assembly assembly(sanitized, arena);
   lex::TokenStream stream(sanitized);
-  while (const std::size_t count = stream.next(tokens, kPiece)) {
-    events.clear();
-    pairing.pair(tokens, count, events);
-    assembly.feed(events.data(), events.size());
+  for (;;) {
+    const std::span<const PairedEvent> piece = pairing.pair_next(stream, kPiece);
+    if (piece.empty()) break;
+    assembly.feed(piece.data(), piece.size());
   }
+  std::vector<PairedEvent> events;
   // The openers left open, a piece at a time too: a hostile text leaves one per three bytes.
   for (bool done = false; !done;) {
     events.clear();

@@ -10,21 +10,27 @@
 
 namespace yomika::lex {
 
-// PERF NOTES. The trigger scan and the line-feed search are one pass: the scanner's kernel hands
-// over, per 64-byte block, the mask of trigger starts and the mask of line feeds, and the tokens
-// are written straight from their union, lowest bit first. The two offset arrays that a separate
-// scan and search would fill (and a merge would read back) are never built: on the corpus that
-// saves a tenth of the source's size in arena, which is what lets a parse fit the arena's first
-// block, and the phase runs at 2.9 GB/s where scan, search and merge took it to 2.5 (plain text:
-// 7.9 against 5.2 GB/s).
 namespace {
 
-constexpr std::size_t kBlock = 64;
 // A block yields at most two tokens per set bit (a text token before each trigger or line feed).
-constexpr std::size_t kMaxTokensPerBlock = 2 * kBlock;
+constexpr std::size_t kMaxTokensPerBlock = 2 * 64;
 static_assert(TokenStream::kMinRoom >= kMaxTokensPerBlock + 1);
 
-inline bool same_character(const char* a, const char* b) { return std::memcmp(a, b, 3) == 0; }
+// Tokens into an array with room for a given number.
+struct TokenSink {
+  Token* w;
+  Token* const end;
+  bool take_block() const { return static_cast<std::size_t>(end - w) >= kMaxTokensPerBlock; }
+  bool take_one() const { return w != end; }
+  // PERF: whether a gap precedes a token is a coin toss in prose, so the text token is always
+  // written and kept only when non-empty; the next write overwrites it otherwise.
+  void text(uint32_t s, uint32_t e) {
+    *w = Token{TokenTag::Text, scan::TriggerKind::Bar, s, e};
+    w += s < e;
+  }
+  void line_feed(uint32_t at) { *w++ = Token{TokenTag::LineFeed, scan::TriggerKind::Bar, at, at + 1}; }
+  void trigger(scan::TriggerKind kind, uint32_t s, uint32_t e) { *w++ = Token{TokenTag::Trigger, kind, s, e}; }
+};
 
 }  // namespace
 
@@ -33,65 +39,9 @@ std::string too_long(std::size_t bytes) {
 }
 
 std::size_t TokenStream::next(Token* out, std::size_t room) {
-  const auto n = static_cast<uint32_t>(text_.size());
-  const char* p = text_.data();
-  Token* w = out;
-  Token* const room_end = out + room;
-  uint32_t cursor = cursor_;
-  while (!done_) {
-    if (k_ == blocks_) {
-      if (next_chunk_ >= n) {
-        if (cursor < n) {
-          if (w == room_end) break;
-          *w++ = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, n};
-          cursor = n;
-        }
-        done_ = true;
-        break;
-      }
-      base_ = next_chunk_;
-      blocks_ = std::min<std::size_t>(kChunkBlocks, (n - base_ + kBlock - 1) / kBlock);
-      scan::block_masks(text_, base_, blocks_, '\n', trig_, feeds_);
-      next_chunk_ = base_ + kBlock * kChunkBlocks;
-      k_ = 0;
-    }
-    if (static_cast<std::size_t>(room_end - w) < kMaxTokensPerBlock) break;
-    const uint64_t lf = feeds_[k_];
-    uint64_t all = trig_[k_] | lf;
-    const auto b = static_cast<uint32_t>(base_ + k_ * kBlock);
-    ++k_;
-    while (all) {
-      const uint64_t bit = all & (0 - all);
-      all ^= bit;
-      const uint32_t at = b + static_cast<uint32_t>(__builtin_ctzll(bit));
-      // PERF: whether a gap precedes a token is a coin toss in prose, so the text token is
-      // always written and kept only when non-empty; the next write overwrites it otherwise.
-      if (lf & bit) {
-        *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
-        w += cursor < at;
-        *w++ = Token{TokenTag::LineFeed, scan::TriggerKind::Bar, at, at + 1};
-        cursor = at + 1;
-        continue;
-      }
-      if (at < cursor) continue;  // the second half of a doubled bracket, already taken
-      scan::TriggerKind kind = scan::classify_trigger(text_, at);
-      uint32_t end = at + 3;
-      // Greedy from the left: the first two of three adjacent 《 merge, the third stays single.
-      // The next trigger starts right here exactly when the same character follows.
-      if ((kind == scan::TriggerKind::RubyOpen || kind == scan::TriggerKind::RubyClose) && end + 3 <= n &&
-          same_character(p + at, p + end)) {
-        kind = kind == scan::TriggerKind::RubyOpen ? scan::TriggerKind::DoubleRubyOpen
-                                                   : scan::TriggerKind::DoubleRubyClose;
-        end += 3;
-      }
-      *w = Token{TokenTag::Text, scan::TriggerKind::Bar, cursor, at};
-      w += cursor < at;
-      *w++ = Token{TokenTag::Trigger, kind, at, end};
-      cursor = end;
-    }
-  }
-  cursor_ = cursor;
-  return static_cast<std::size_t>(w - out);
+  TokenSink sink{out, out + room};
+  drive(sink);
+  return static_cast<std::size_t>(sink.w - out);
 }
 
 bool build_tokens(std::string_view text, Arena& arena, ArenaVec<Token>& out, std::string& refusal) {
