@@ -68,14 +68,15 @@ TEST(arena_scratch_from_the_top) {
   CHECK_EQ(a.capacity(), std::size_t{4096});
 }
 
-// A mapped GrowBlock keeps its bytes however it grows: also after huge pages were asked for over
-// all of it or over a part (a part splits the mapping in the system's books, which a move of the
-// whole mapping in one piece does not accept).
+// A GrowBlock keeps its bytes however it grows: from the heap into a mapping of its own (whose
+// heap pages are given back on the way), and as a mapping, also after huge pages were asked for
+// over all of it or over a part (a part splits the mapping in the system's books, which a move of
+// the whole mapping in one piece does not accept).
 TEST(grow_block_grows_after_huge_page_advice) {
-  enum class Advice { None, Whole, Part };
-  for (Advice advice : {Advice::None, Advice::Whole, Advice::Part}) {
+  enum class Advice { None, Whole, Part, FromHeap };
+  for (Advice advice : {Advice::None, Advice::Whole, Advice::Part, Advice::FromHeap}) {
     yomika::GrowBlock b;
-    const std::size_t first = std::size_t{40} << 20;
+    const std::size_t first = advice == Advice::FromHeap ? std::size_t{600} << 10 : std::size_t{40} << 20;
     CHECK(b.try_grow(first, 0));
     auto* p = static_cast<unsigned char*>(b.data());
     for (std::size_t i = 0; i < first; i += 4096) p[i] = static_cast<unsigned char>(i / 4096);

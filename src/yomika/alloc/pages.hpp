@@ -54,10 +54,12 @@ class OwnedBlock {
   bool mapped_ = false;
 };
 
-// A zeroed block of memory for a table that is read at random. From 2 MiB on it is mapped
-// directly, in huge pages where the system gives them, and its pages are made writable up front:
-// in small pages its first touches and its address translations would cost more than filling the
-// table. Smaller blocks come from calloc. Failure to allocate is fatal.
+// A zeroed block of memory for a table that is read at random. From 256 KiB on it is mapped
+// directly, so that freeing it gives its pages back (a table outgrown on the heap stays there as
+// free space, held pages beside the parse), in huge pages where the system gives them, and its
+// pages are made writable up front: in small pages its first touches and its address
+// translations would cost more than filling the table. Smaller blocks come from calloc. Failure
+// to allocate is fatal.
 class ZeroedPages : public OwnedBlock {
  public:
   ZeroedPages() = default;
@@ -79,10 +81,14 @@ class ZeroedTable {
   Slot* slots_ = nullptr;
 };
 
-// The storage of a growable array that may grow large. Below a megabyte it lives on the heap;
-// from there on in a mapping of its own, which grows by moving its pages rather than copying
-// them: a doubling copy holds the old and the new array at once, twice the array's memory at
-// its peak, and these arrays (a bracket body, the open-bracket stack) grow with a hostile text.
+// The storage of a growable array that may grow large. Its first storage comes from the heap
+// below a megabyte (an array sized well up front, as a parse's tables are, then finds memory that
+// the parse before it used); storage that has to grow past 256 KiB, or starts from a megabyte, is
+// a mapping of its own, which grows by moving its pages rather than copying them: a doubling copy
+// holds the old and the new array at once, twice the array's memory at its peak, and these arrays
+// (a bracket body, the open-bracket stack, the pairs and nodes of a text of nothing else) grow
+// with a hostile text. The heap block it leaves for a mapping is given back, not kept as free
+// space.
 class GrowBlock : public OwnedBlock {
  public:
   // Grows to at least `bytes`, keeping the first `used` bytes. Failure to allocate is fatal.
