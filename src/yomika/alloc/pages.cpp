@@ -18,12 +18,7 @@ namespace {
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
 // ZeroedPages maps blocks from kMapAt on: a table freed on the heap would stay there as free space.
 constexpr std::size_t kMapAt = std::size_t{256} << 10;
-// A GrowBlock takes its first storage from the heap below kMapFirst, where an array sized well
-// up front finds memory a parse before it used; a block that has to grow maps its storage from
-// kMapGrowth on, so that the steps it outgrew go back to the system instead of staying in the heap
-// as free space (on a hostile text of notes, some megabytes beside a parse of one).
-constexpr std::size_t kMapFirst = std::size_t{1} << 20;
-constexpr std::size_t kMapGrowth = std::size_t{256} << 10;
+constexpr std::size_t kMapGrowth = std::size_t{1} << 20;  // a GrowBlock maps its storage from here on
 }  // namespace
 
 void advise_huge_pages(void* p, std::size_t bytes, std::size_t at_least) {
@@ -86,7 +81,7 @@ void GrowBlock::grow(std::size_t bytes, std::size_t used) {
 bool GrowBlock::try_grow(std::size_t bytes, std::size_t used) {
   if (bytes <= bytes_) return true;
 #if defined(__linux__) && defined(MREMAP_MAYMOVE)
-  if (bytes >= (bytes_ == 0 ? kMapFirst : kMapGrowth)) {
+  if (bytes >= kMapGrowth) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     if (bytes > SIZE_MAX - page) return false;
     bytes = (bytes + page - 1) & ~(page - 1);
