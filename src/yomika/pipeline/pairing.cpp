@@ -163,20 +163,21 @@ struct PairingStream::State {
     }
   }
 
-  // The events of the fused pass, written in place; see pair_next.
-  std::vector<PairedEvent> cut;
+  // The events of the fused pass, written in place; see pair_next. Not zeroed: every event read
+  // was written first.
+  std::unique_ptr<PairedEvent[]> cut;
+  std::size_t cut_room = 0;
 };
 
 namespace {
 
-// Takes the token stream's tokens as it cuts them and writes their events straight into `out`,
-// kept between calls. A block's tokens make at most two events per byte of it, but the line feeds
-// in it may close any number of openers, so every write makes sure of its slot (a test that never
-// fails but on a hostile line).
+// Takes the token stream's tokens as it cuts them and writes their events straight into the
+// stream's buffer, kept between calls. A block's tokens make at most two events per byte of it,
+// but the line feeds in it may close any number of openers, so every write makes sure of its slot
+// (a test that never fails but on a hostile line).
 class EventSink {
  public:
-  EventSink(PairingStream::State& st, std::vector<PairedEvent>& out, std::size_t piece)
-      : st_(st), out_(out), w_(out.data()), room_(out.size()), piece_(piece) {}
+  EventSink(PairingStream::State& st, std::size_t piece) : st_(st), w_(st.cut.get()), room_(st.cut_room), piece_(piece) {}
 
   bool take_block() const { return size_ < piece_; }
   bool take_one() const { return true; }
@@ -198,12 +199,14 @@ class EventSink {
 
  private:
   __attribute__((noinline)) void grow() {
-    out_.resize(2 * room_ + 64);
-    w_ = out_.data();
-    room_ = out_.size();
+    const std::size_t room = 2 * room_ + 64;
+    std::unique_ptr<PairedEvent[]> more(new PairedEvent[room]);
+    std::memcpy(static_cast<void*>(more.get()), w_, size_ * sizeof(PairedEvent));
+    st_.cut = std::move(more);
+    st_.cut_room = room_ = room;
+    w_ = st_.cut.get();
   }
   PairingStream::State& st_;
-  std::vector<PairedEvent>& out_;
   PairedEvent* w_;
   std::size_t room_;
   std::size_t size_ = 0;
@@ -212,14 +215,17 @@ class EventSink {
 
 }  // namespace
 
-PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}, {}}) {}
+PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}, {}, 0}) {}
 PairingStream::~PairingStream() = default;
 
 std::span<const PairedEvent> PairingStream::pair_next(lex::TokenStream& stream, std::size_t piece) {
-  if (st_->cut.size() < piece + 4 * 64) st_->cut.resize(piece + 4 * 64);
-  EventSink sink(*st_, st_->cut, piece);
+  if (st_->cut_room < piece + 4 * 64) {
+    st_->cut_room = piece + 4 * 64;
+    st_->cut.reset(new PairedEvent[st_->cut_room]);
+  }
+  EventSink sink(*st_, piece);
   stream.drive(sink);
-  return {st_->cut.data(), sink.size()};
+  return {st_->cut.get(), sink.size()};
 }
 
 void PairingStream::pair(const lex::Token* tokens, std::size_t count) {
@@ -241,7 +247,7 @@ Paired pair_brackets(const ArenaVec<lex::Token>& tokens, Arena& arena, Diagnosti
   Paired out;
   // Every token becomes exactly one event; only Unclosed events can go past this.
   out.events.reserve(arena, tokens.size + 4);
-  PairingStream::State st{diagnostics, {}, {}, {}};
+  PairingStream::State st{diagnostics, {}, {}, {}, 0};
   auto emit = [&](const PairedEvent& e) { out.events.push_back(arena, e); };
   st.pair(tokens.data, tokens.size, emit);
   st.unwind_all(emit);
