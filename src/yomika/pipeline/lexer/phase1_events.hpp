@@ -44,13 +44,11 @@ class TokenStream {
   // The same tokens handed to `sink` as they are cut, for a stage that takes them one by one
   // without an array in between: sink.text(start, end) for the text in front of each line feed or
   // trigger and at the end (empty ones too, which the sink drops), sink.line_feed(at),
-  // sink.trigger(kind, start, end). Before each 64-byte block (two tokens per byte of it at most)
+  // sink.trigger(kind, start, end). Before each 64-byte block (at most two tokens per byte of it)
   // it asks sink.take_block(), and before the last text token sink.take_one(); a false answer
   // ends the call, and the next call goes on from there.
   template <class Sink>
   void drive(Sink& sink);
-
-  bool done() const { return done_; }
 
  private:
   static constexpr std::size_t kChunkBlocks = 64;  // masks fetched per scan: 4 KiB of text
