@@ -318,15 +318,24 @@ void keep_utf16(Utf16Store&& units) {
 
 // The str of a UTF-16 text, in the narrowest width that holds its characters, as every str must
 // be.
+//
+// The str's storage is fresh memory, advised into huge pages as str_from advises its own: a
+// 64 MB book's HTML in four-byte characters is 240 MB, whose first touches in small pages were
+// most of the page faults of the call.
 PyObject* str_of_utf16(const uint16_t* data, const yomika::render::Utf16Text& text) {
   if (text.astral) {
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.units - text.astral), 0x10FFFF);
-    if (str) yomika_py::transcode::utf16_to_ucs4(data, text.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
+    const std::size_t chars = text.units - text.astral;
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(chars), 0x10FFFF);
+    if (!str) return nullptr;
+    yomika::advise_huge_pages(PyUnicode_DATA(str), chars * 4, kFreshMappingBytes);
+    yomika_py::transcode::utf16_to_ucs4(data, text.units, static_cast<uint32_t*>(PyUnicode_DATA(str)));
     return str;
   }
   if (text.latin1) return PyUnicode_FromKindAndData(PyUnicode_2BYTE_KIND, data, static_cast<Py_ssize_t>(text.units));
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.units), 0xFFFF);
-  if (str) std::memcpy(PyUnicode_DATA(str), data, text.units * 2);
+  if (!str) return nullptr;
+  yomika::advise_huge_pages(PyUnicode_DATA(str), text.units * 2, kFreshMappingBytes);
+  std::memcpy(PyUnicode_DATA(str), data, text.units * 2);
   return str;
 }
 
