@@ -199,8 +199,40 @@ __attribute__((always_inline)) inline void encode_ucs4_loop(const uint32_t* s, s
   for (; i < n; ++i) out = put_utf8(s[i], out);
 }
 
+// The same into room for three bytes a character, watching for surrogates (a string that holds
+// one has no UTF-8 form): the string is read once, where sizing it first read it twice. Returns
+// the end of the output.
+template <bool kShuffle>
+__attribute__((always_inline)) inline char* encode_ucs2_watched_loop(const uint16_t* s, std::size_t n, char* out,
+                                                                     bool& surrogate) {
+  char* const out_end = out + 3 * n;
+  const __m128i top = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogates = _mm_set1_epi16(static_cast<short>(0xD800));
+  __m128i seen = _mm_setzero_si128();
+  std::size_t i = 0;
+  while (i + 8 <= n) {
+    const __m128i v = load16(s + i);
+    seen = _mm_or_si128(seen, _mm_cmpeq_epi16(_mm_and_si128(v, top), surrogates));
+    i += encode_block8<kShuffle>(v, s + i, out, out_end);
+  }
+  bool any = _mm_movemask_epi8(seen) != 0;
+  for (; i < n; ++i) {
+    any |= (s[i] & 0xF800) == 0xD800;
+    out = put_utf8(s[i], out);
+  }
+  surrogate = any;
+  return out;
+}
+
 __attribute__((target("ssse3"))) void encode_ucs2_ssse3(const uint16_t* s, std::size_t n, char* out, char* end) {
   encode_ucs2_loop<true>(s, n, out, end);
+}
+__attribute__((target("ssse3"))) char* encode_ucs2_watched_ssse3(const uint16_t* s, std::size_t n, char* out,
+                                                                 bool& surrogate) {
+  return encode_ucs2_watched_loop<true>(s, n, out, surrogate);
+}
+char* encode_ucs2_watched_sse2(const uint16_t* s, std::size_t n, char* out, bool& surrogate) {
+  return encode_ucs2_watched_loop<false>(s, n, out, surrogate);
 }
 void encode_ucs2_sse2(const uint16_t* s, std::size_t n, char* out, char* end) {
   encode_ucs2_loop<false>(s, n, out, end);
@@ -415,6 +447,21 @@ void encode_utf8(const uint16_t* s, std::size_t n, char* out, std::size_t bytes)
   (void)bytes;
   for (std::size_t i = 0; i < n; ++i) out = put_utf8(s[i], out);
 #endif
+}
+
+std::size_t encode_utf8_within(const uint16_t* s, std::size_t n, char* out, bool& surrogate) {
+  char* const start = out;
+#if YOMIKA_TRANSCODE_X86
+  out = kHaveSsse3 ? encode_ucs2_watched_ssse3(s, n, out, surrogate) : encode_ucs2_watched_sse2(s, n, out, surrogate);
+#else
+  bool any = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    any |= (s[i] & 0xF800) == 0xD800;
+    out = put_utf8(s[i], out);
+  }
+  surrogate = any;
+#endif
+  return static_cast<std::size_t>(out - start);
 }
 
 void encode_utf8(const uint32_t* s, std::size_t n, char* out, std::size_t bytes) {

@@ -25,6 +25,11 @@ void encode_utf8(const uint8_t* chars, std::size_t n, char* out, std::size_t byt
 void encode_utf8(const uint16_t* chars, std::size_t n, char* out, std::size_t bytes);
 void encode_utf8(const uint32_t* chars, std::size_t n, char* out, std::size_t bytes);
 
+// Two-byte storage in one pass, unsized: `out` has room for 3 * n bytes, the most such a string
+// takes. Returns the bytes written; `surrogate` is set (and the output unusable) when the string
+// holds a code unit of U+D800..U+DFFF.
+std::size_t encode_utf8_within(const uint16_t* chars, std::size_t n, char* out, bool& surrogate);
+
 // What a UTF-8 text becomes as a string: its number of characters and the largest character the
 // narrowest fixed width for it must hold (0x7F, 0xFF, 0xFFFF or 0x10FFFF). Both are read off the
 // bytes without validating them, so they are exact only for valid UTF-8; the decoders below

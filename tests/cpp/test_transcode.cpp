@@ -47,7 +47,15 @@ bool encodes_back(const std::vector<Unit>& chars, const std::string& utf8) {
   if (size.surrogate || size.bytes != utf8.size()) return false;
   std::string out(utf8.size(), '\0');
   tc::encode_utf8(chars.data(), chars.size(), out.data(), out.size());
-  return out == utf8;
+  if (out != utf8) return false;
+  if constexpr (sizeof(Unit) == 2) {
+    // The unsized one-pass form, into room for three bytes a character.
+    std::string room(3 * chars.size(), '\0');
+    bool surrogate = true;
+    const std::size_t bytes = tc::encode_utf8_within(chars.data(), chars.size(), room.data(), surrogate);
+    if (surrogate || room.substr(0, bytes) != utf8) return false;
+  }
+  return true;
 }
 
 const char* const kMalformed[] = {
@@ -134,6 +142,10 @@ TEST(transcode_finds_surrogates_in_every_storage) {
       std::vector<uint16_t> two(n, 0x6F22);
       two[at] = 0xDC00;
       CHECK(tc::utf8_size(two.data(), two.size()).surrogate);
+      std::string room(3 * n, '\0');
+      bool surrogate = false;
+      tc::encode_utf8_within(two.data(), two.size(), room.data(), surrogate);
+      CHECK(surrogate);
       std::vector<uint32_t> four(n, 0x20BB7);
       four[at] = 0xD800;
       CHECK(tc::utf8_size(four.data(), four.size()).surrogate);
