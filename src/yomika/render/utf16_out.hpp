@@ -160,9 +160,13 @@ class Utf16Out {
       if (e - s >= 3 && (s[0] & 0xF0) == 0xE0) {
         // Kana and kanji, the bulk of a book's text.
         wide = true;
-        if (const uint8_t* const after = widen_three_byte_runs(s, e, d); after != s) {
-          s = after;
-          continue;
+        // PERF: a run shorter than one block step (a ruby's reading, a word between two
+        // constructs) is cheaper one character at a time than through the block step's call.
+        if (e - s >= 16) {
+          if (const uint8_t* const after = widen_three_byte_runs(s, e, d); after != s) {
+            s = after;
+            continue;
+          }
         }
         do {
           *d++ = static_cast<uint16_t>((s[0] & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F));
