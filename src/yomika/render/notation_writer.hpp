@@ -29,9 +29,10 @@ class NewlineCappedWriter {
     if (s.empty()) return;
     const char* p = s.data();
     const std::size_t n = s.size();
-    // PERF: node strings (a base, a reading) are a few characters without a line feed: a test of
-    // two overlapping words settles them, where a search costs a library call.
-    if (n >= 8 && n <= 16 && !has_line_feed_8_16(p, n)) {
+    // PERF: node strings (a base, a reading, a special character's description) are a few
+    // characters without a line feed: a test of a few words settles them, where a search costs a
+    // library call.
+    if (n <= 64 && !has_line_feed_short(p, n)) {
       out_.append(p, n);
       newlines_ = 0;
       return;
@@ -88,14 +89,28 @@ class NewlineCappedWriter {
   std::string take() { return std::move(out_); }
 
  private:
-  // Whether any of the n bytes at p (8 <= n <= 16) is a line feed.
-  static bool has_line_feed_8_16(const char* p, std::size_t n) {
+  // Whether any of the n bytes at p (1 <= n <= 64) is a line feed: whole words of eight bytes
+  // (the last overlapping the one before it), two of four, or up to three bytes one by one.
+  static bool has_line_feed_short(const char* p, std::size_t n) {
     constexpr uint64_t kOnes = ~uint64_t{0} / 255;
     auto zero_byte = [](uint64_t w) { return ((w - kOnes) & ~w & (kOnes * 0x80)) != 0; };
-    uint64_t a, b;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + n - 8, 8);
-    return zero_byte(a ^ (kOnes * '\n')) || zero_byte(b ^ (kOnes * '\n'));
+    auto line_feed_in_8 = [&](const char* at) {
+      uint64_t w;
+      std::memcpy(&w, at, 8);
+      return zero_byte(w ^ (kOnes * '\n'));
+    };
+    if (n >= 8) {
+      for (std::size_t i = 0; i + 8 < n; i += 8)
+        if (line_feed_in_8(p + i)) return true;
+      return line_feed_in_8(p + n - 8);
+    }
+    if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      return zero_byte((a | uint64_t{b} << 32) ^ (kOnes * '\n'));
+    }
+    return p[0] == '\n' || p[n / 2] == '\n' || p[n - 1] == '\n';
   }
 
   std::string out_;
