@@ -147,7 +147,8 @@ class SourceBytes {
     return true;
   }
   char* data() { return owned_; }
-  // Keeps the first n bytes of what allocate() gave (the rest stays allocated, unread).
+  // Keeps the first n bytes of what allocate() gave (the rest stays allocated, unread, until the
+  // buffer goes).
   void truncate(std::size_t n) { view_ = std::string_view(owned_, n); }
   // Hands the buffer (nullptr for an empty source) to the caller, who frees it with std::free.
   char* release() {
@@ -186,10 +187,13 @@ bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
   const void* chars = PyUnicode_DATA(source);
   const int kind = PyUnicode_KIND(source);
   const bool ascii = PyUnicode_IS_ASCII(source);
-  if (kind == PyUnicode_2BYTE_KIND && 3 * static_cast<uint64_t>(n) <= limit && 3 * static_cast<uint64_t>(n) <= SIZE_MAX) {
+  if (!own && kind == PyUnicode_2BYTE_KIND && 3 * static_cast<uint64_t>(n) <= limit &&
+      3 * static_cast<uint64_t>(n) <= SIZE_MAX) {
     // PERF: a book in Japanese (two bytes a character) is encoded in one pass into room for its
     // longest form, three bytes a character, and takes nearly all of it; sizing it first read
-    // the string twice (4 % of parse_to_html on a book). Pages past the end are never touched.
+    // the string twice (4 % of parse_to_html on a book). Pages past the end are never touched,
+    // and the buffer lives for the call only: a copy a Document keeps is sized exactly, since a
+    // str of mostly ASCII would hold three times its bytes there.
     if (!out.allocate(3 * n)) {
       PyErr_NoMemory();
       return false;
