@@ -147,9 +147,14 @@ class SourceBytes {
     return true;
   }
   char* data() { return owned_; }
-  // Keeps the first n bytes of what allocate() gave (the rest stays allocated, unread, until the
-  // buffer goes).
-  void truncate(std::size_t n) { view_ = std::string_view(owned_, n); }
+  // Keeps the first n bytes of what allocate() gave; `give_back` returns the rest to the heap (for
+  // a copy that outlives the call), otherwise it stays allocated, unread, until the buffer goes.
+  void truncate(std::size_t n, bool give_back) {
+    if (give_back && n > 0) {
+      if (void* p = std::realloc(owned_, n)) owned_ = static_cast<char*>(p);
+    }
+    view_ = std::string_view(owned_, n);
+  }
   // Hands the buffer (nullptr for an empty source) to the caller, who frees it with std::free.
   char* release() {
     char* p = owned_;
@@ -187,13 +192,12 @@ bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
   const void* chars = PyUnicode_DATA(source);
   const int kind = PyUnicode_KIND(source);
   const bool ascii = PyUnicode_IS_ASCII(source);
-  if (!own && kind == PyUnicode_2BYTE_KIND && 3 * static_cast<uint64_t>(n) <= limit &&
-      3 * static_cast<uint64_t>(n) <= SIZE_MAX) {
+  if (kind == PyUnicode_2BYTE_KIND && 3 * static_cast<uint64_t>(n) <= limit && 3 * static_cast<uint64_t>(n) <= SIZE_MAX) {
     // PERF: a book in Japanese (two bytes a character) is encoded in one pass into room for its
     // longest form, three bytes a character, and takes nearly all of it; sizing it first read
-    // the string twice (4 % of parse_to_html on a book). Pages past the end are never touched,
-    // and the buffer lives for the call only: a copy a Document keeps is sized exactly, since a
-    // str of mostly ASCII would hold three times its bytes there.
+    // the string twice (4 % of parse_to_html on a book). Pages past the end are never touched;
+    // a copy a Document keeps gives the rest back (a str of mostly ASCII held in two bytes a
+    // character would otherwise keep three times its bytes).
     if (!out.allocate(3 * n)) {
       PyErr_NoMemory();
       return false;
@@ -201,7 +205,7 @@ bool read_source(PyObject* source, bool own, uint64_t limit, SourceBytes& out) {
     bool surrogate = false;
     const std::size_t bytes = tc::encode_utf8_within(static_cast<const uint16_t*>(chars), n, out.data(), surrogate);
     if (!surrogate) {
-      out.truncate(bytes);
+      out.truncate(bytes, own);
       return true;
     }
     out.reset();  // the codec below raises its error for the surrogate
