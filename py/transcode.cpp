@@ -169,14 +169,6 @@ __attribute__((always_inline)) inline unsigned encode_block8(__m128i v, const Un
   return 1;
 }
 
-template <bool kShuffle>
-__attribute__((always_inline)) inline void encode_ucs2_loop(const uint16_t* s, std::size_t n, char* out,
-                                                            char* out_end) {
-  std::size_t i = 0;
-  while (i + 8 <= n) i += encode_block8<kShuffle>(load16(s + i), s + i, out, out_end);
-  for (; i < n; ++i) out = put_utf8(s[i], out);
-}
-
 // Four-byte storage: eight characters below U+10000 are narrowed to 16-bit lanes and take the
 // two-byte path; the few astral characters go one at a time.
 template <bool kShuffle>
@@ -199,13 +191,11 @@ __attribute__((always_inline)) inline void encode_ucs4_loop(const uint32_t* s, s
   for (; i < n; ++i) out = put_utf8(s[i], out);
 }
 
-// The same into room for three bytes a character, watching for surrogates (a string that holds
-// one has no UTF-8 form): the string is read once, where sizing it first read it twice. Returns
-// the end of the output.
+// Two-byte storage into [out, out_end), watching for surrogates (a string that holds one has no
+// UTF-8 form, and the output is then unusable). Returns the end of the output.
 template <bool kShuffle>
-__attribute__((always_inline)) inline char* encode_ucs2_watched_loop(const uint16_t* s, std::size_t n, char* out,
-                                                                     bool& surrogate) {
-  char* const out_end = out + 3 * n;
+__attribute__((always_inline)) inline char* encode_ucs2_loop(const uint16_t* s, std::size_t n, char* out,
+                                                             char* out_end, bool& surrogate) {
   const __m128i top = _mm_set1_epi16(static_cast<short>(0xF800));
   const __m128i surrogates = _mm_set1_epi16(static_cast<short>(0xD800));
   __m128i seen = _mm_setzero_si128();
@@ -224,18 +214,12 @@ __attribute__((always_inline)) inline char* encode_ucs2_watched_loop(const uint1
   return out;
 }
 
-__attribute__((target("ssse3"))) void encode_ucs2_ssse3(const uint16_t* s, std::size_t n, char* out, char* end) {
-  encode_ucs2_loop<true>(s, n, out, end);
+__attribute__((target("ssse3"))) char* encode_ucs2_ssse3(const uint16_t* s, std::size_t n, char* out, char* end,
+                                                         bool& surrogate) {
+  return encode_ucs2_loop<true>(s, n, out, end, surrogate);
 }
-__attribute__((target("ssse3"))) char* encode_ucs2_watched_ssse3(const uint16_t* s, std::size_t n, char* out,
-                                                                 bool& surrogate) {
-  return encode_ucs2_watched_loop<true>(s, n, out, surrogate);
-}
-char* encode_ucs2_watched_sse2(const uint16_t* s, std::size_t n, char* out, bool& surrogate) {
-  return encode_ucs2_watched_loop<false>(s, n, out, surrogate);
-}
-void encode_ucs2_sse2(const uint16_t* s, std::size_t n, char* out, char* end) {
-  encode_ucs2_loop<false>(s, n, out, end);
+char* encode_ucs2_sse2(const uint16_t* s, std::size_t n, char* out, char* end, bool& surrogate) {
+  return encode_ucs2_loop<false>(s, n, out, end, surrogate);
 }
 __attribute__((target("ssse3"))) void encode_ucs4_ssse3(const uint32_t* s, std::size_t n, char* out, char* end) {
   encode_ucs4_loop<true>(s, n, out, end);
@@ -435,33 +419,33 @@ void encode_utf8(const uint8_t* s, std::size_t n, char* out, std::size_t) {
   for (; i < n; ++i) out = put_utf8(s[i], out);
 }
 
-void encode_utf8(const uint16_t* s, std::size_t n, char* out, std::size_t bytes) {
-#if YOMIKA_TRANSCODE_X86
-  char* end = out + bytes;
-  if (kHaveSsse3) {
-    encode_ucs2_ssse3(s, n, out, end);
-  } else {
-    encode_ucs2_sse2(s, n, out, end);
-  }
-#else
-  (void)bytes;
-  for (std::size_t i = 0; i < n; ++i) out = put_utf8(s[i], out);
-#endif
-}
+namespace {
 
-std::size_t encode_utf8_within(const uint16_t* s, std::size_t n, char* out, bool& surrogate) {
-  char* const start = out;
+// Two-byte storage into [out, end); returns the end of the output.
+char* encode_ucs2(const uint16_t* s, std::size_t n, char* out, char* end, bool& surrogate) {
 #if YOMIKA_TRANSCODE_X86
-  out = kHaveSsse3 ? encode_ucs2_watched_ssse3(s, n, out, surrogate) : encode_ucs2_watched_sse2(s, n, out, surrogate);
+  return kHaveSsse3 ? encode_ucs2_ssse3(s, n, out, end, surrogate) : encode_ucs2_sse2(s, n, out, end, surrogate);
 #else
+  (void)end;
   bool any = false;
   for (std::size_t i = 0; i < n; ++i) {
     any |= (s[i] & 0xF800) == 0xD800;
     out = put_utf8(s[i], out);
   }
   surrogate = any;
+  return out;
 #endif
-  return static_cast<std::size_t>(out - start);
+}
+
+}  // namespace
+
+void encode_utf8(const uint16_t* s, std::size_t n, char* out, std::size_t bytes) {
+  bool surrogate = false;  // none: the caller sized the string
+  encode_ucs2(s, n, out, out + bytes, surrogate);
+}
+
+std::size_t encode_utf8_within(const uint16_t* s, std::size_t n, char* out, bool& surrogate) {
+  return static_cast<std::size_t>(encode_ucs2(s, n, out, out + 3 * n, surrogate) - out);
 }
 
 void encode_utf8(const uint32_t* s, std::size_t n, char* out, std::size_t bytes) {

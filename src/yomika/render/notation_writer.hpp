@@ -33,29 +33,15 @@ class NewlineCappedWriter {
     // characters without a line feed: a test of a few words settles them, where a search costs a
     // library call.
     if (n <= 64 && !has_line_feed_short(p, n)) {
-      out_.append(p, n);
-      newlines_ = 0;
+      text(p, n);
       return;
     }
     std::size_t from = 0;
-    for (;;) {
-      std::size_t lf = scan::find_byte(p, n, from, '\n');
-      if (lf == n) break;
-      if (lf > from) {
-        out_.append(p + from, lf - from);
-        out_.push_back('\n');
-        newlines_ = 1;
-      } else {
-        // Saturating at 3 keeps the count meaningful without any overflow on endless blank lines.
-        if (newlines_ < 3) ++newlines_;
-        if (newlines_ <= 2) out_.push_back('\n');
-      }
-      from = lf + 1;
+    for (std::size_t lf; (lf = scan::find_byte(p, n, from, '\n')) < n; from = lf + 1) {
+      text(p + from, lf - from);
+      line_feed();
     }
-    if (from < n) {
-      out_.append(p + from, n - from);
-      newlines_ = 0;
-    }
+    text(p + from, n - from);
   }
 
   // What write does with a text without line feeds, and with one line feed: a walk that finds

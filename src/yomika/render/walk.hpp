@@ -93,8 +93,8 @@ class RegistryCursor {
   std::size_t k_ = 0;  // rank of slot i_ among the keys
 };
 
-// The stops of a walk of the normalized text in ascending order, from bit masks of 64-byte blocks made a chunk at a
-// time.
+// The stops of a walk of the normalized text in ascending order, from bit masks of 64-byte blocks
+// made a chunk at a time.
 //
 // PERF: one pass finds every byte that matters, so the text is read once, and the next stop is
 // a count of trailing zeros. Separate searches for line feeds and sentinels and for each
