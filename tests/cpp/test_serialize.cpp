@@ -130,8 +130,14 @@ TEST(serialize_writer_caps_line_feeds) {
     std::vector<Step> steps;
     std::string_view want;
   };
+  // The writer starts with room for 64 bytes: these fill it exactly, or pass it in one write.
+  const std::string full(64, 'a'), past(150, 'b');
+  const std::string full_then_line = full + "\nc", past_then_more = past + "｜" + past + "\n\n" + full;
   const std::vector<Case> cases = {
       {"plain", {{'w', "abc", 0}}, "abc"},
+      {"line_feed_when_full", {{'w', full, 0}, {'w', "\n", 0}, {'p', "c", 0}}, full_then_line},
+      {"grows_past_room", {{'w', past, 0}, {'p', "｜", 0}, {'w', past, 0}, {'w', "\n\n\n", 0}, {'w', full, 0}},
+       past_then_more},
       {"four_become_two", {{'w', "a\n\n\n\nb", 0}}, "a\n\nb"},
       {"two_kept", {{'w', "a\n\nb", 0}}, "a\n\nb"},
       {"leading_run", {{'w', "\n\n\n\nb", 0}}, "\n\nb"},
@@ -154,7 +160,7 @@ TEST(serialize_writer_caps_line_feeds) {
       if (s.op == 'c') w.put_char(s.cp);
       if (s.op == 'n') w.put_number(s.cp);
     }
-    if (testing::check_fails(w.text() != c.want)) testing::fail(__FILE__, __LINE__, std::string(c.name) + ": got \"" + w.text() + "\"");
+    if (testing::check_fails(w.text() != c.want)) testing::fail(__FILE__, __LINE__, std::string(c.name) + ": got \"" + std::string(w.text()) + "\"");
   }
 }
 

@@ -21,8 +21,7 @@ void NewlineCappedWriter::put_char(uint32_t cp) {
     return;
   }
   char buf[4];
-  out_.append(buf, encode_utf8(cp, buf));
-  newlines_ = 0;
+  put(std::string_view(buf, encode_utf8(cp, buf)));
 }
 
 void NewlineCappedWriter::put_number(uint32_t value) {
@@ -266,7 +265,9 @@ std::string serialize(const ParseResult& result, std::string buffer) {
   const std::string_view text = result.normalized;
   const char* p = text.data();
   const std::size_t n = text.size();
-  NewlineCappedWriter out(2 * n, std::move(buffer));
+  // The notation of a book is a few percent longer than its text: a construct's notation is
+  // longer than its sentinel.
+  NewlineCappedWriter out(n + n / 4 + 64, std::move(buffer));
 
   // One pass finds the line feeds and the sentinels' lead bytes, and the text between them is
   // copied in runs. A lead byte that starts some other character stays in the pending run.
