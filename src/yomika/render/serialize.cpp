@@ -21,14 +21,14 @@ void NewlineCappedWriter::put_char(uint32_t cp) {
     return;
   }
   char buf[4];
-  put(std::string_view(buf, encode_utf8(cp, buf)));
+  put_short(buf, encode_utf8(cp, buf));
 }
 
 void NewlineCappedWriter::put_number(uint32_t value) {
   char digits[kMaxDecimalDigits];
   char* const end = digits + kMaxDecimalDigits;
   const char* begin = decimal_before(end, value);
-  put(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+  put_short(begin, static_cast<std::size_t>(end - begin));
 }
 
 namespace {
@@ -265,9 +265,7 @@ std::string serialize(const ParseResult& result, std::string buffer) {
   const std::string_view text = result.normalized;
   const char* p = text.data();
   const std::size_t n = text.size();
-  // The notation of a book is a few percent longer than its text: a construct's notation is
-  // longer than its sentinel.
-  NewlineCappedWriter out(n + n / 4 + 64, std::move(buffer));
+  NewlineCappedWriter out(2 * n, std::move(buffer));
 
   // One pass finds the line feeds and the sentinels' lead bytes, and the text between them is
   // copied in runs. A lead byte that starts some other character stays in the pending run.
