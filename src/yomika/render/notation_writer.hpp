@@ -81,13 +81,6 @@ class NewlineCappedWriter {
     append(piece.data(), piece.size());
     newlines_ = 0;
   }
-  // The same for a piece of at most 16 bytes.
-  void put_short(const char* p, std::size_t n) {
-    if (n > static_cast<std::size_t>(end_ - w_)) [[unlikely]] grow(n);
-    copy_short(w_, p, n);
-    w_ += n;
-    newlines_ = 0;
-  }
 
   // One character; a line feed is counted and capped like one inside a string.
   void put_char(uint32_t cp);
@@ -107,6 +100,14 @@ class NewlineCappedWriter {
  private:
   static constexpr std::size_t kMinRoom = 64;
   static constexpr std::size_t kStep = std::size_t{16} << 10;
+
+  // put() for a piece of at most 16 bytes (a character, a number).
+  void put_short(const char* p, std::size_t n) {
+    if (n > static_cast<std::size_t>(end_ - w_)) [[unlikely]] grow(n);
+    copy_short(w_, p, n);
+    w_ += n;
+    newlines_ = 0;
+  }
 
   __attribute__((always_inline)) void append(const char* p, std::size_t n) {
     if (n > static_cast<std::size_t>(end_ - w_)) [[unlikely]] grow(n);
@@ -172,9 +173,9 @@ class NewlineCappedWriter {
     return p[0] == '\n' || p[n / 2] == '\n' || p[n - 1] == '\n';
   }
 
-  std::string out_;  // sized to its room
-  char* w_ = nullptr;
-  char* end_ = nullptr;
+  std::string out_;     // its length runs ahead of what is written
+  char* w_ = nullptr;   // where the next byte goes
+  char* end_ = nullptr; // the end of its length
   uint32_t newlines_ = 0;
 };
 
