@@ -12,6 +12,7 @@
 #include "yomika/alloc/pages.hpp"
 #include "yomika/model/decimal.hpp"
 #include "yomika/model/sentinel.hpp"
+#include "yomika/render/short_copy.hpp"
 #include "yomika/render/utf16_out.hpp"
 #include "yomika/render/walk.hpp"
 #include "yomika/syntax/phrase.hpp"
@@ -182,28 +183,6 @@ class Out {
     }
     std::memcpy(buf_, p, k);
     n_ = k;
-  }
-
-  // Up to 16 bytes (a node string, most fragments) with two overlapping moves and no call; the
-  // rest through memcpy. Both ends of the source are read within [p, p + k).
-  static void copy_short(char* d, const char* p, std::size_t k) {
-    if (__builtin_constant_p(k) || k > 16) {
-      std::memcpy(d, p, k);
-    } else if (k >= 8) {
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + k - 8, 8);
-      std::memcpy(d, &a, 8);
-      std::memcpy(d + k - 8, &b, 8);
-    } else if (k >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, p, 4);
-      std::memcpy(&b, p + k - 4, 4);
-      std::memcpy(d, &a, 4);
-      std::memcpy(d + k - 4, &b, 4);
-    } else {
-      for (std::size_t i = 0; i < k; ++i) d[i] = p[i];
-    }
   }
 
   static constexpr std::size_t kStage = 4096;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "yomika/render/short_copy.hpp"
 #include "yomika/scan/byte_search.hpp"
 #include "yomika/syntax/node.hpp"
 
@@ -111,11 +112,7 @@ class NewlineCappedWriter {
 
   __attribute__((always_inline)) void append(const char* p, std::size_t n) {
     if (n > static_cast<std::size_t>(end_ - w_)) [[unlikely]] grow(n);
-    if (n <= 16) {
-      copy_short(w_, p, n);
-    } else {
-      std::memcpy(w_, p, n);
-    }
+    copy_short(w_, p, n);
     w_ += n;
   }
 
@@ -128,25 +125,6 @@ class NewlineCappedWriter {
     out_.resize(length);
     w_ = out_.data() + used;
     end_ = out_.data() + out_.size();
-  }
-
-  // Up to 16 bytes with two overlapping moves and no call, both ends read within [p, p + n).
-  static void copy_short(char* d, const char* p, std::size_t n) {
-    if (n >= 8) {
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + n - 8, 8);
-      std::memcpy(d, &a, 8);
-      std::memcpy(d + n - 8, &b, 8);
-    } else if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, p, 4);
-      std::memcpy(&b, p + n - 4, 4);
-      std::memcpy(d, &a, 4);
-      std::memcpy(d + n - 4, &b, 4);
-    } else {
-      for (std::size_t i = 0; i < n; ++i) d[i] = p[i];
-    }
   }
 
   // Whether any of the n bytes at p (1 <= n <= 64) is a line feed: whole words of eight bytes
