@@ -169,15 +169,13 @@ struct PairingStream::State {
   std::size_t cut_room = 0;
 };
 
-namespace {
-
 // Takes the token stream's tokens as it cuts them and writes their events straight into the
 // stream's buffer, kept between calls. A block's tokens make at most two events per byte of it,
 // but the line feeds in it may close any number of openers, so every write makes sure of its slot
 // (a test that never fails but on a hostile line).
-class EventSink {
+class PairingStream::EventSink {
  public:
-  EventSink(PairingStream::State& st, std::size_t piece) : st_(st), w_(st.cut.get()), room_(st.cut_room), piece_(piece) {}
+  EventSink(State& st, std::size_t piece) : st_(st), w_(st.cut.get()), room_(st.cut_room), piece_(piece) {}
 
   bool take_block() const { return size_ < piece_; }
   bool take_one() const { return true; }
@@ -206,14 +204,12 @@ class EventSink {
     st_.cut_room = room_ = room;
     w_ = st_.cut.get();
   }
-  PairingStream::State& st_;
+  State& st_;
   PairedEvent* w_;
   std::size_t room_;
   std::size_t size_ = 0;
   const std::size_t piece_;
 };
-
-}  // namespace
 
 PairingStream::PairingStream(Diagnostics& diagnostics) : st_(new State{diagnostics, {}, {}, {}, 0}) {}
 PairingStream::~PairingStream() = default;
@@ -225,15 +221,13 @@ std::span<const PairedEvent> PairingStream::pair_next(lex::TokenStream& stream, 
   }
   EventSink sink(*st_, piece);
   stream.drive(sink);
+  // Nothing cut: the stream is done (a call goes on until it has a piece or the text ends).
+  if (sink.size() == 0) st_->unwind_all(sink, piece);
   return {st_->cut.get(), sink.size()};
 }
 
 void PairingStream::pair(const lex::Token* tokens, std::size_t count) {
   st_->pair(tokens, count, [](const PairedEvent&) {});
-}
-
-bool PairingStream::finish(std::vector<PairedEvent>& events, std::size_t most) {
-  return st_->unwind_all([&](const PairedEvent& e) { events.push_back(e); }, most);
 }
 
 void PairingStream::finish() {

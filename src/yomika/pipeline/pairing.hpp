@@ -61,13 +61,12 @@ class PairingStream {
   // Pairs the next `count` tokens, for a caller that needs only the pairs and the diagnostics.
   void pair(const lex::Token* tokens, std::size_t count);
   // Cuts and pairs the next piece of `stream` in one pass, no token stored between the two: about
-  // `piece` events (more by a block's worth at most), valid until the next call; none once the
-  // stream is done.
+  // `piece` events (more by a block's worth at most), valid until the next call. Once the stream
+  // is done, the Unclosed events of the openers still open, at most `piece` a call (a hostile
+  // text leaves one per three bytes); none once those are out too.
   std::span<const PairedEvent> pair_next(lex::TokenStream& stream, std::size_t piece);
-  // Appends the Unclosed events of the openers still open when the tokens end, at most `most`
-  // of them a call; true once every one is out.
-  bool finish(std::vector<PairedEvent>& events, std::size_t most);
-  // The same for a caller that needs only the pairs and the diagnostics.
+  // Reports the openers still open when the tokens end, for a caller of pair() that needs only
+  // the pairs and the diagnostics.
   void finish();
   // The pairs so far, in closing order; take_pairs hands them over.
   const GrowArray<BracketPair>& pairs() const;
@@ -75,11 +74,8 @@ class PairingStream {
 
  private:
   friend Paired pair_brackets(const ArenaVec<lex::Token>&, Arena&, Diagnostics&);
-
- public:
   struct State;
-
- private:
+  class EventSink;
   std::unique_ptr<State> st_;
 };
 

@@ -63,13 +63,6 @@ bool parse_after_sanitize(std::string_view sanitized, Arena& arena, Diagnostics&
     if (piece.empty()) break;
     assembly.feed(piece.data(), piece.size());
   }
-  std::vector<PairedEvent> events;
-  // The openers left open, a piece at a time too: a hostile text leaves one per three bytes.
-  for (bool done = false; !done;) {
-    events.clear();
-    done = pairing.finish(events, kPiece);
-    assembly.feed(events.data(), events.size());
-  }
   assembly.finish(std::move(diagnostics), pairing.take_pairs(), out);
   keep_sanitized(sanitized, out);
   return true;

@@ -50,8 +50,8 @@ SourceMap source_map(std::string_view source);
 // Rule-line separation on its own (also used by the serializer on its output).
 bool has_rule_line(std::string_view text);
 std::string separate_rule_lines(std::string_view text);
-// The same in place for a text whose rule lines are known: they start at `rule_lines` (ascending, every
-// one of them), and only the lines in front of them are read.
+// The same in place for a text whose rule lines are known: they start at `rule_lines`
+// (ascending, every one of them), and only the lines in front of them are read.
 void separate_rule_lines_at(std::string& text, const std::vector<std::size_t>& rule_lines);
 // Whether `line` (without its line feed) is a rule line.
 bool is_rule_line(std::string_view line);
